@@ -1,0 +1,45 @@
+// Process-wide streams and names of the shell, the console helpers and the
+// one error routine.
+#include <iostream>
+
+#include "app/operation_driver.h"
+#include "app/output_file.h"
+#include "platform/platform.h"
+
+std::FILE* SourceStream = nullptr;
+std::FILE* DataSink = nullptr;
+std::FILE* HeaderSink = nullptr;
+std::string SourceName;
+std::string OutputName;
+bool displayMode = false;
+FileLock TempLocks[2];
+OutputFile ExtractOutput;
+
+void PrintLine(const std::string& text) { std::cout << text << '\n' << std::flush; }
+
+void Fatal(const std::string& message) {
+    PrintLine(message);
+    if (PendingOutput) AbandonOutput(*PendingOutput);
+    ExitNormally(1);
+}
+
+std::size_t ReadBytes(std::FILE* in, void* buffer, std::size_t size) {
+    std::size_t delivered = std::fread(buffer, 1, size, in);
+    if (delivered < size && std::ferror(in)) Fatal("Read error.");
+    return delivered;
+}
+
+void WriteBytes(std::FILE* out, const void* data, std::size_t size) {
+    if (size > 0 && std::fwrite(data, 1, size, out) != size) Fatal("Write error.");
+}
+
+bool AtEndOfFile(std::FILE* in) {
+    if (std::feof(in)) return true;
+    int next = std::fgetc(in);
+    if (next == EOF) {
+        if (std::ferror(in)) Fatal("Read error.");
+        return true;
+    }
+    std::ungetc(next, in);
+    return false;
+}

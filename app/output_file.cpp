@@ -1,0 +1,78 @@
+#include "app/output_file.h"
+
+#include <filesystem>
+
+#include "platform/platform.h"
+
+OutputFile* PendingOutput = nullptr;
+
+namespace {
+
+// A symbolic link is followed, so that the file it names is replaced and
+// the link itself stays.
+std::string ResolvedName(const std::string& name) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(name, error)) return name;
+    std::filesystem::path target = std::filesystem::canonical(name, error);
+    return error ? name : target.string();
+}
+
+std::FILE* CreateTemporaryBeside(const std::string& name, std::string& tempName) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = name + ".corvane-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt);
+        if (std::FILE* file = CreateNewFile(tempName)) return file;
+        std::error_code error;
+        if (!std::filesystem::exists(tempName, error)) break;
+    }
+    tempName.clear();
+    return nullptr;
+}
+
+// An existing file is only replaced when it could have been written.
+bool Writable(const std::string& name) {
+    std::FILE* probe = std::fopen(name.c_str(), "r+b");
+    if (!probe) return false;
+    std::fclose(probe);
+    return true;
+}
+
+}  // namespace
+
+bool OpenOutput(OutputFile& output, const std::string& name) {
+    if (name.empty()) return false;
+    output.finalName = ResolvedName(name);
+    std::error_code error;
+    auto status = std::filesystem::status(output.finalName, error);
+    bool exists = std::filesystem::exists(status);
+    if (exists && !std::filesystem::is_regular_file(status)) {
+        output.tempName.clear();
+        output.stream = std::fopen(output.finalName.c_str(), "wb");
+        return output.stream != nullptr;
+    }
+    if (exists && !Writable(output.finalName)) return false;
+    output.stream = CreateTemporaryBeside(output.finalName, output.tempName);
+    if (!output.stream) return false;
+    if (exists) CopyPermissions(output.finalName, output.tempName);
+    PendingOutput = &output;
+    return true;
+}
+
+bool CommitOutput(OutputFile& output) {
+    bool written = std::fflush(output.stream) == 0 && !std::ferror(output.stream);
+    written = std::fclose(output.stream) == 0 && written;
+    output.stream = nullptr;
+    if (output.tempName.empty()) return written;
+    if (written) written = ReplaceFileWith(output.tempName, output.finalName);
+    if (!written) std::remove(output.tempName.c_str());
+    output.tempName.clear();
+    PendingOutput = nullptr;
+    return written;
+}
+
+void AbandonOutput(OutputFile& output) {
+    if (output.stream) std::fclose(output.stream);
+    output.stream = nullptr;
+    if (!output.tempName.empty()) std::remove(output.tempName.c_str());
+    output.tempName.clear();
+    if (PendingOutput == &output) PendingOutput = nullptr;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The only place that talks to the operating system directly. Everything
+// here has a POSIX branch and a Windows branch; the rest of the program is
+// portable C++.
+#include <cstdio>
+#include <string>
+
+// Sets the console window title to "Corvane". On POSIX the terminal title is
+// set only when standard output is a terminal; otherwise nothing is written.
+void SetConsoleTitleText();
+
+// Waits for one key press after a file was shown on the console. Returns at
+// once when standard input is not a terminal or has ended.
+void WaitForKeyPress();
+
+// Dynamic libraries, looked up by file name the platform's usual way.
+using LibraryHandle = void*;
+LibraryHandle OpenLibrary(const std::string& fileName);  // null on failure
+void* FindEntryPoint(LibraryHandle library, const char* name);  // null when missing
+void CloseLibrary(LibraryHandle library);
+
+// Process end: ExitNormally runs exit-time clean-up (flushes C streams),
+// ExitImmediately skips it.
+[[noreturn]] void ExitNormally(int status);
+[[noreturn]] void ExitImmediately(int status);
+
+// An exclusive, non-blocking lock on a file that is created when missing and
+// never truncated here. Held until ReleaseFileLock or the end of the process.
+enum class LockResult { Locked, Busy, Failed };
+struct FileLock {
+    long long handle = -1;
+};
+LockResult LockFileExclusive(const std::string& name, FileLock& lock);
+bool TruncateLockedFile(const FileLock& lock);
+void ReleaseFileLock(FileLock& lock);
+
+// Creates a file that must not exist yet and opens it for binary writing.
+// Returns null when the file exists or cannot be created.
+std::FILE* CreateNewFile(const std::string& name);
+
+// Renames `from` onto `to`, replacing an existing `to` in one step.
+bool ReplaceFileWith(const std::string& from, const std::string& to);
+
+// Gives `to` the access permissions of the existing file `from`.
+void CopyPermissions(const std::string& from, const std::string& to);
+
+// Process id, for unique temporary names.
+long ProcessId();
