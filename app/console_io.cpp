@@ -17,9 +17,12 @@ OutputFile ExtractOutput;
 
 void PrintLine(const std::string& text) { std::cout << text << '\n' << std::flush; }
 
+void (*FatalExit)(int status) = ExitNormally;
+
 void Fatal(const std::string& message) {
     PrintLine(message);
     if (PendingOutput) AbandonOutput(*PendingOutput);
+    FatalExit(1);
     ExitNormally(1);
 }
 

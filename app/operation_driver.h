@@ -40,6 +40,11 @@ void RunOperation(int mode, const std::string& path);
 // half-written output file, and ends the process with status 1.
 [[noreturn]] void Fatal(const std::string& message);
 
+// How Fatal ends the process, after its message and clean-up: ExitNormally.
+// Only test harnesses replace it (a fuzz target throws instead); a
+// replacement must not return.
+extern void (*FatalExit)(int status);
+
 // Writes the text and a line end to standard output, then flushes.
 void PrintLine(const std::string& text);
 

@@ -81,6 +81,10 @@ void RedirectOrDie(const fs::path& file, int target, int flags) {
         rlimit limit{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.addressSpaceLimit >= 0) {
+        rlimit limit{static_cast<rlim_t>(options.addressSpaceLimit), static_cast<rlim_t>(options.addressSpaceLimit)};
+        setrlimit(RLIMIT_AS, &limit);
+    }
     std::string binary = CorvaneBinary();
     std::vector<char*> argv{binary.data()};
     std::vector<std::string> copies = args;

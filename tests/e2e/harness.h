@@ -15,6 +15,7 @@ struct RunResult {
 struct RunOptions {
     std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
     long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes for the child, SIGXFSZ ignored
+    long addressSpaceLimit = -1;  // RLIMIT_AS in bytes for the child
 };
 
 // A fresh directory, removed with everything in it at the end of the test.
