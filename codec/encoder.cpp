@@ -1,0 +1,76 @@
+#include "codec/encoder.h"
+
+#include <cstddef>
+#include <memory>
+
+#include "app/operation_driver.h"
+#include "codec/bit_queue.h"
+#include "model/code_tree.h"
+#include "model/frequency_table.h"
+
+std::int32_t OutputIndex = -1;
+
+namespace {
+
+// The number of bytes the source held when it was counted.
+std::uint64_t CountedLength() {
+    std::uint64_t total = 0;
+    for (const SymbolStat& stat : SavedFrequencies) total += stat.count;
+    return total;
+}
+
+// The head has an empty code, so the walk passes over it.
+const std::string& CodeFor(std::uint8_t symbol) {
+    for (const CodeEntry* entry = &CodeList; entry != nullptr; entry = entry->next) {
+        if (entry->symbol == symbol && !entry->code.empty()) return entry->code;
+    }
+    Fatal("wrong tree find list.");
+}
+
+void AppendToOutput(std::uint8_t* output, std::int32_t chunkSize, std::uint8_t byte) {
+    if (OutputIndex == chunkSize - 1) {
+        WriteBytes(DataSink, output, static_cast<std::size_t>(chunkSize));
+        OutputIndex = -1;
+    }
+    output[++OutputIndex] = byte;
+}
+
+// A full byte leaves the queue as soon as it is complete, even in the middle
+// of a code, so codes of any length pass through the queue.
+void EncodeSymbol(std::uint8_t symbol, std::uint8_t* output, std::int32_t chunkSize) {
+    for (const char bit : CodeFor(symbol)) {
+        Push(bit == '0' ? 0 : 1);
+        if (Count() == 8) AppendToOutput(output, chunkSize, PackBits(8));
+    }
+}
+
+void FlushOutput(const std::uint8_t* output) {
+    if (OutputIndex >= 0) WriteBytes(DataSink, output, static_cast<std::size_t>(OutputIndex) + 1);
+    OutputIndex = -1;
+}
+
+}  // namespace
+
+int EncodePayload(std::int32_t chunkSize) {
+    const auto size = static_cast<std::size_t>(chunkSize);
+    const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    const auto output = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    // A source that changed since it was counted would not match the stored
+    // table, so its length is checked before each chunk is encoded.
+    const std::uint64_t expected = CountedLength();
+    std::uint64_t consumed = 0;
+    while (!AtEndOfFile(SourceStream)) {
+        const std::size_t got = ReadBytes(SourceStream, input.get(), size);
+        consumed += got;
+        if (consumed > expected) Fatal("Read error.");
+        for (std::size_t i = 0; i < got; ++i) EncodeSymbol(input[i], output.get(), chunkSize);
+    }
+    if (consumed != expected) Fatal("Read error.");
+    FlushOutput(output.get());
+    const int finalBitCount = Count();
+    if (finalBitCount > 0) {
+        const std::uint8_t lastByte = PackBits(finalBitCount);
+        WriteBytes(DataSink, &lastByte, 1);
+    }
+    return finalBitCount;
+}

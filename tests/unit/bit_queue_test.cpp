@@ -1,0 +1,77 @@
+#include "codec/bit_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "codec_test_support.h"
+
+namespace {
+
+int FailureOf(void (*operation)()) {
+    try {
+        operation();
+    } catch (int failure) {
+        return failure;
+    }
+    return 0;
+}
+
+std::vector<int> PopAll() {
+    std::vector<int> bits;
+    while (Count() > 0) bits.push_back(Pop());
+    return bits;
+}
+
+using BitQueueTest = CodecTest;
+
+TEST_F(BitQueueTest, HoldsFiftyBitsAndRefusesMore) {
+    ASSERT_NE(BitQueue.storage, nullptr);
+    EXPECT_EQ(FailureOf([] { Pop(); }), QueueUnderflow);
+    std::vector<int> pushed;
+    for (int i = 0; i < 50; ++i) {
+        pushed.push_back((i * 7 / 3) % 2);
+        Push(static_cast<std::uint8_t>(pushed.back()));
+    }
+    EXPECT_EQ(FailureOf([] { Push(1); }), QueueOverflow);
+    EXPECT_EQ(Count(), 50);
+    EXPECT_EQ(PopAll(), pushed);
+    EXPECT_EQ(FailureOf([] { Pop(); }), QueueUnderflow);
+    EXPECT_EQ(Count(), 0);
+}
+
+TEST_F(BitQueueTest, KeepsOrderWhilePositionsCycle) {
+    std::vector<int> pushed;
+    std::vector<int> popped;
+    for (int round = 0; round < 200; ++round) {
+        for (int i = 0; i < 37; ++i) {
+            pushed.push_back((round * 31 + i * i) % 3 == 0);
+            Push(static_cast<std::uint8_t>(pushed.back()));
+        }
+        for (int i = 0; i < 37; ++i) popped.push_back(Pop());
+    }
+    EXPECT_EQ(popped, pushed);
+    EXPECT_EQ(BitQueue.readPosition, BitQueue.writePosition);
+}
+
+TEST_F(BitQueueTest, PacksAndUnpacksMostSignificantBitFirst) {
+    for (int bit : {1, 0, 1, 1, 0, 0, 0, 1}) Push(static_cast<std::uint8_t>(bit));
+    EXPECT_EQ(PackBits(8), 0xB1);
+    for (int bit : {1, 1, 0}) Push(static_cast<std::uint8_t>(bit));
+    EXPECT_EQ(PackBits(3), 0xC0);
+
+    UnpackBits(0xB1, 8);
+    EXPECT_EQ(PopAll(), (std::vector<int>{1, 0, 1, 1, 0, 0, 0, 1}));
+    UnpackBits(0xC7, 3);
+    EXPECT_EQ(PopAll(), (std::vector<int>{1, 1, 0}));
+
+    for (int n = 1; n <= 8; ++n) {
+        for (int byte = 0; byte < 256; ++byte) {
+            UnpackBits(static_cast<std::uint8_t>(byte), n);
+            ASSERT_EQ(Count(), n);
+            ASSERT_EQ(PackBits(n), byte & (0xFF00 >> n) & 0xFF) << "n " << n << " byte " << byte;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+#pragma once
+// Shared fixtures of the coding engine tests: temporary streams, hand-built
+// trees and code lists, an independent bit packer and a fatal-exit probe.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/operation_driver.h"
+#include "codec/bit_queue.h"
+#include "codec/encoder.h"
+#include "format/compressed_file.h"
+#include "model/code_tree.h"
+#include "model/frequency_table.h"
+
+using Bytes = std::vector<std::uint8_t>;
+using CodeTable = std::vector<std::pair<std::uint8_t, std::string>>;
+
+inline std::FILE* StreamWith(const Bytes& data) {
+    std::FILE* stream = std::tmpfile();
+    if (!data.empty()) std::fwrite(data.data(), 1, data.size(), stream);
+    std::rewind(stream);
+    return stream;
+}
+
+inline Bytes ContentsOf(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    Bytes data;
+    for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) data.push_back(static_cast<std::uint8_t>(c));
+    return data;
+}
+
+inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// The payload and final-bit count of a bit text, packed without the queue.
+inline std::pair<Bytes, int> PackBitText(const std::string& bits) {
+    Bytes packed((bits.size() + 7) / 8, 0);
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+        if (bits[i] == '1') packed[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    }
+    return {packed, static_cast<int>(bits.size() % 8)};
+}
+
+inline std::string CodeTextOf(const CodeTable& codes, const Bytes& input) {
+    std::string bits;
+    for (std::uint8_t byte : input) {
+        for (const auto& [symbol, code] : codes) {
+            if (symbol == byte) bits += code;
+        }
+    }
+    return bits;
+}
+
+inline void SetCodeList(const CodeTable& codes) {
+    CodeEntry* tail = &CodeList;
+    for (const auto& [symbol, code] : codes) {
+        tail->next = new CodeEntry{symbol, code, nullptr};
+        tail = tail->next;
+    }
+}
+
+inline TreeNode* NewNode(TreeNode* parent) {
+    TreeNode* node = new TreeNode;
+    node->parent = parent;
+    return node;
+}
+
+// Builds TreeRoot with one leaf per entry at the place its code names.
+inline void SetTree(const CodeTable& codes) {
+    TreeRoot = NewNode(nullptr);
+    for (const auto& [symbol, code] : codes) {
+        TreeNode* node = TreeRoot;
+        for (char bit : code) {
+            TreeNode*& child = bit == '0' ? node->left : node->right;
+            if (child == nullptr) child = NewNode(node);
+            node = child;
+        }
+        node->symbol = symbol;
+    }
+}
+
+// A prefix code for the symbols, made by splitting them at random points.
+inline void AddRandomCodes(const Bytes& symbols, std::size_t first, std::size_t last,
+                           const std::string& prefix, std::mt19937& random, CodeTable& codes) {
+    if (first == last) {
+        codes.emplace_back(symbols[first], prefix);
+        return;
+    }
+    const std::size_t split = std::uniform_int_distribution<std::size_t>(first, last - 1)(random);
+    AddRandomCodes(symbols, first, split, prefix + '0', random, codes);
+    AddRandomCodes(symbols, split + 1, last, prefix + '1', random, codes);
+}
+
+inline CodeTable RandomCodes(const Bytes& symbols, unsigned seed) {
+    std::mt19937 random(seed);
+    CodeTable codes;
+    AddRandomCodes(symbols, 0, symbols.size() - 1, "", random, codes);
+    return codes;
+}
+
+// Codes 0, 10, 110, ... and a last one of all ones: the deepest tree there is.
+inline CodeTable CombCodes(const Bytes& symbols) {
+    CodeTable codes;
+    for (std::size_t i = 0; i < symbols.size(); ++i) {
+        const std::string ones(i, '1');
+        codes.emplace_back(symbols[i], i + 1 < symbols.size() ? ones + '0' : ones);
+    }
+    return codes;
+}
+
+inline Bytes RandomBytes(std::size_t length, unsigned seed, int distinct = 256) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> value(0, distinct - 1);
+    Bytes data(length);
+    for (auto& byte : data) byte = static_cast<std::uint8_t>(value(random));
+    return data;
+}
+
+inline Bytes AllByteValues() {
+    Bytes values(256);
+    for (int i = 0; i < 256; ++i) values[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    return values;
+}
+
+inline void SetCountsOf(const Bytes& input) {
+    for (auto& stat : SavedFrequencies) stat.count = 0;
+    for (std::uint8_t byte : input) ++SavedFrequencies[byte].count;
+}
+
+inline void FreeNodes(TreeNode* node) {
+    if (node == nullptr) return;
+    FreeNodes(node->left);
+    FreeNodes(node->right);
+    delete node;
+}
+
+inline void CloseStream(std::FILE*& stream) {
+    if (stream != nullptr) std::fclose(stream);
+    stream = nullptr;
+}
+
+inline void ResetCodecState() {
+    FreeNodes(TreeRoot);
+    TreeRoot = nullptr;
+    for (CodeEntry* entry = CodeList.next; entry != nullptr;) {
+        CodeEntry* next = entry->next;
+        delete entry;
+        entry = next;
+    }
+    CodeList.next = nullptr;
+    BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
+    OutputIndex = -1;
+    displayMode = false;
+    storedTotal = 0;
+    finalBits = 8;
+    for (auto& stat : SavedFrequencies) stat.count = 0;
+    CloseStream(SourceStream);
+    CloseStream(DataSink);
+}
+
+class CodecTest : public testing::Test {
+protected:
+    void SetUp() override { ResetCodecState(); }
+    void TearDown() override { ResetCodecState(); }
+};
+
+// Runs the action in a child process whose standard output goes to a file;
+// expects it to end with status 1 and returns what it printed.
+template <class Action>
+std::string FatalOutput(Action action) {
+    const std::string path = testing::TempDir() + "codec_fatal_output.txt";
+    std::remove(path.c_str());
+    EXPECT_EXIT(
+        {
+            if (std::freopen(path.c_str(), "w", stdout) == nullptr) std::abort();
+            action();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(1), "");
+    std::FILE* printed = std::fopen(path.c_str(), "rb");
+    if (printed == nullptr) return "";
+    const Bytes text = ContentsOf(printed);
+    std::fclose(printed);
+    std::remove(path.c_str());
+    return std::string(text.begin(), text.end());
+}

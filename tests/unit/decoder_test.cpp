@@ -1,0 +1,120 @@
+#include "codec/decoder.h"
+
+#include <gtest/gtest.h>
+
+#include "codec_test_support.h"
+
+namespace {
+
+const CodeTable AbcCodes = {{'A', "0"}, {'B', "10"}, {'C', "11"}};
+const std::string Separator = std::string(38, '=') + "\n";
+
+class DecoderTest : public CodecTest {
+protected:
+    // lastBits 0 stands for a full last byte, as in the header.
+    void Prepare(const Bytes& payload, int lastBits, std::uint64_t total) {
+        SourceStream = StreamWith(payload);
+        if (!displayMode) DataSink = std::tmpfile();
+        finalBits = static_cast<std::uint8_t>(lastBits == 0 ? 8 : lastBits);
+        storedTotal = total;
+    }
+
+    Bytes Decode(const Bytes& payload, int lastBits, std::uint64_t total, std::int32_t chunkSize = ChunkSize) {
+        Prepare(payload, lastBits, total);
+        testing::internal::CaptureStdout();
+        DecodePayload(chunkSize);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), Separator);
+        EXPECT_EQ(Count(), 0);
+        EXPECT_EQ(OutputIndex, -1);
+        Bytes decoded = ContentsOf(DataSink);
+        CloseStream(SourceStream);
+        CloseStream(DataSink);
+        return decoded;
+    }
+
+    std::string Shown(const Bytes& payload, int lastBits, std::uint64_t total) {
+        displayMode = true;
+        Prepare(payload, lastBits, total);
+        testing::internal::CaptureStdout();
+        DecodePayload();
+        CloseStream(SourceStream);
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(DecoderTest, LastByteGivesOnlyItsFinalBits) {
+    SetTree(AbcCodes);
+    EXPECT_EQ(Decode({0x58}, 6, 4), BytesOf("ABCA"));
+    EXPECT_EQ(Decode({0x58}, 8, 6), BytesOf("ABCAAA"));
+    // A code cut off by the end of the payload is dropped without a message.
+    EXPECT_EQ(Decode({0x40}, 2, 1), BytesOf("A"));
+
+    ResetCodecState();
+    SetTree({{'0', "0"}, {'1', "1"}});
+    for (int n = 1; n <= 8; ++n) {
+        EXPECT_EQ(Decode({0xB5}, n, static_cast<std::uint64_t>(n)), BytesOf(std::string("10110101", n))) << n;
+    }
+}
+
+TEST_F(DecoderTest, FullLastChunkStillEndsWithFinalBits) {
+    SetTree(AbcCodes);
+    for (std::size_t bitLength : {107, 112}) {
+        Bytes input = RandomBytes(40, 5, 3);
+        for (auto& byte : input) byte = static_cast<std::uint8_t>('A' + byte);
+        while (CodeTextOf(AbcCodes, input).size() < bitLength) input.push_back('A');
+        const auto [payload, lastBits] = PackBitText(CodeTextOf(AbcCodes, input));
+        ASSERT_EQ(payload.size(), 14u);
+        for (std::int32_t chunkSize : {7, 14, ChunkSize}) {
+            EXPECT_EQ(Decode(payload, lastBits, input.size(), chunkSize), input) << bitLength << " " << chunkSize;
+        }
+    }
+}
+
+TEST_F(DecoderTest, RestoresWhatTheEncoderWrote) {
+    for (const CodeTable& codes : {RandomCodes(AllByteValues(), 3), CombCodes(AllByteValues())}) {
+        for (std::int32_t chunkSize : {7, 16}) {
+            ResetCodecState();
+            SetTree(codes);
+            SetCodeList(codes);
+            const Bytes input = RandomBytes(3000, static_cast<unsigned>(chunkSize));
+            SetCountsOf(input);
+            SourceStream = StreamWith(input);
+            DataSink = std::tmpfile();
+            const int lastBits = EncodePayload(chunkSize);
+            const Bytes payload = ContentsOf(DataSink);
+            CloseStream(SourceStream);
+            CloseStream(DataSink);
+            EXPECT_EQ(Decode(payload, lastBits, input.size(), chunkSize), input);
+        }
+    }
+}
+
+TEST_F(DecoderTest, DisplayModeShowsTextUpToTheFirstZeroByte) {
+    const CodeTable codes = {{'A', "0"}, {'B', "10"}, {0, "11"}};
+    SetTree(codes);
+    const Bytes text = {'B', 'A', 0, 'A', 'B'};
+    const auto [payload, lastBits] = PackBitText(CodeTextOf(codes, text));
+    EXPECT_EQ(Shown(payload, lastBits, text.size()), Separator + "BA\n");
+    EXPECT_EQ(Shown({}, 8, 0), Separator + "\n");
+}
+
+TEST_F(DecoderTest, RefusesPayloadsThatDoNotMatchTheTotal) {
+    SetTree(AbcCodes);
+    auto decode = [&](const Bytes& payload, int lastBits, std::uint64_t total, std::int32_t chunkSize) {
+        Prepare(payload, lastBits, total);
+        DecodePayload(chunkSize);
+    };
+    const std::string refused = Separator + "wrong compressed file.\n";
+    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 6, 3, ChunkSize); }), refused);
+    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 6, 5, ChunkSize); }), refused);
+    EXPECT_EQ(FatalOutput([&] { decode({0x58, 0x58}, 6, 8, 1); }), refused);
+    displayMode = true;
+    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 8, 4, ChunkSize); }), refused);
+    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 6, 5, ChunkSize); }), refused);
+
+    ResetCodecState();
+    SetTree({{'A', "0"}, {'B', "10"}});
+    EXPECT_EQ(FatalOutput([&] { decode({0xC0}, 2, 1, ChunkSize); }), Separator + "wrong tree.\n");
+}
+
+}  // namespace
