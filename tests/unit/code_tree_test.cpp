@@ -1,0 +1,181 @@
+#include "model/code_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/frequency_table.h"
+
+namespace {
+
+using Codes = std::map<int, std::string>;
+
+// Fatal reports on standard output; death tests match standard error.
+#define EXPECT_FATAL(statement, message)                                     \
+    EXPECT_EXIT(                                                             \
+        {                                                                    \
+            std::cout.rdbuf(std::cerr.rdbuf());                              \
+            statement;                                                       \
+        },                                                                   \
+        testing::ExitedWithCode(1), message)
+
+class CodeTreeTest : public testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+
+    static void Reset() {
+        FreeTree(TreeRoot);
+        TreeRoot = nullptr;
+        FreeCodeList(CodeList.next);
+        CodeList.next = nullptr;
+        for (int i = 0; i < 256; ++i) {
+            FrequencyTable[i] = SymbolStat{};
+            SavedFrequencies[i] = SymbolStat{};
+        }
+        InitSymbols();
+    }
+
+    static void CountText(const std::string& text) {
+        for (unsigned char byte : text) {
+            ++FrequencyTable[byte].count;
+        }
+    }
+
+    // The code list after its head, as (symbol, code) in list order.
+    static std::vector<std::pair<int, std::string>> Listed() {
+        std::vector<std::pair<int, std::string>> codes;
+        for (const CodeEntry* entry = CodeList.next; entry != nullptr; entry = entry->next) {
+            codes.emplace_back(entry->symbol, entry->code);
+        }
+        return codes;
+    }
+
+    static std::map<int, std::string> CodeMap() {
+        std::map<int, std::string> codes;
+        for (const auto& [symbol, code] : Listed()) {
+            codes[symbol] = code;
+        }
+        return codes;
+    }
+
+    static std::map<int, std::string> CodesOf(const std::string& text) {
+        CountText(text);
+        BuildTree(true);
+        std::map<int, std::string> codes = CodeMap();
+        Reset();
+        return codes;
+    }
+
+    // Follows a code from the root; the symbol of the leaf reached, or -1.
+    static int Walk(const std::string& code) {
+        const TreeNode* node = TreeRoot;
+        for (char bit : code) {
+            node = bit == '0' ? node->left : node->right;
+            if (node == nullptr) {
+                return -1;
+            }
+        }
+        return node->left == nullptr && node->right == nullptr ? node->symbol : -1;
+    }
+
+    // Checks the shape: both children or none, parents pointing back.
+    static int CountLeaves(const TreeNode* node) {
+        if (node->left == nullptr && node->right == nullptr) {
+            return 1;
+        }
+        EXPECT_NE(node->left, nullptr);
+        EXPECT_NE(node->right, nullptr);
+        EXPECT_EQ(node->left->parent, node);
+        EXPECT_EQ(node->right->parent, node);
+        EXPECT_EQ(node->symbol, 0);
+        return CountLeaves(node->left) + CountLeaves(node->right);
+    }
+};
+
+TEST_F(CodeTreeTest, TwoValuesSmallerOrLowerGetsZero) {
+    EXPECT_EQ(CodesOf("ab"), (Codes{{'a', "0"}, {'b', "1"}}));
+    EXPECT_EQ(CodesOf("ba"), (Codes{{'a', "0"}, {'b', "1"}}));
+    EXPECT_EQ(CodesOf("aab"), (Codes{{'a', "1"}, {'b', "0"}}));
+}
+
+TEST_F(CodeTreeTest, MergedSubtreeSortsAfterSmallerLeaf) {
+    EXPECT_EQ(CodesOf("abc"), (Codes{{'a', "10"}, {'b', "11"}, {'c', "0"}}));
+}
+
+TEST_F(CodeTreeTest, MergedSubtreeStaysAheadOfEqualLeaf) {
+    EXPECT_EQ(CodesOf("abcc"), (Codes{{'a', "00"}, {'b', "01"}, {'c', "1"}}));
+}
+
+TEST_F(CodeTreeTest, AbracadabraCodesInListOrder) {
+    CountText("abracadabra");
+    BuildTree(true);
+    std::vector<std::pair<int, std::string>> expected{
+        {'a', "0"}, {'r', "10"}, {'c', "1100"}, {'d', "1101"}, {'b', "111"}};
+    EXPECT_EQ(Listed(), expected);
+    EXPECT_EQ(CountLeaves(TreeRoot), 5);
+    EXPECT_EQ(TreeRoot->parent, nullptr);
+    for (const auto& [symbol, code] : expected) {
+        EXPECT_EQ(Walk(code), symbol) << code;
+    }
+    EXPECT_EQ(CodeList.symbol, 0);
+    EXPECT_TRUE(CodeList.code.empty());
+}
+
+TEST_F(CodeTreeTest, AllByteValuesOnceGiveEightBitCodes) {
+    for (int k = 0; k < 256; ++k) {
+        FrequencyTable[k].count = 1;
+    }
+    BuildTree(true);
+    std::vector<std::pair<int, std::string>> listed = Listed();
+    ASSERT_EQ(listed.size(), 256u);
+    EXPECT_EQ(listed.front(), (std::pair<int, std::string>{170, "00000000"}));
+    Codes codes = CodeMap();
+    for (const auto& [symbol, code] : codes) {
+        EXPECT_EQ(code.size(), 8u) << symbol;
+    }
+    EXPECT_EQ(codes[0], "10101010");
+    EXPECT_EQ(codes[1], "10101011");
+    EXPECT_EQ(codes[128], "00101010");
+    EXPECT_EQ(codes[255], "01010101");
+    for (std::size_t k = 1; k < listed.size(); ++k) {
+        EXPECT_LT(listed[k - 1].second, listed[k].second);
+    }
+}
+
+TEST_F(CodeTreeTest, FibonacciCountsGiveNineBitCodes) {
+    const std::uint64_t counts[10] = {1, 1, 1, 2, 3, 5, 8, 13, 21, 34};
+    for (int k = 0; k < 10; ++k) {
+        FrequencyTable[k].count = counts[k];
+    }
+    BuildTree(true);
+    Codes expected{{9, "0"},         {8, "10"},         {7, "110"},       {6, "1110"},
+                   {5, "11110"},     {4, "111110"},     {3, "1111110"},   {2, "11111110"},
+                   {0, "111111110"}, {1, "111111111"}};
+    EXPECT_EQ(CodeMap(), expected);
+}
+
+TEST_F(CodeTreeTest, TreeWithoutCodesAndUnusedValuesWithoutLeaves) {
+    CountText("abracadabra");
+    SnapshotCounts();
+    BuildTree(false);
+    EXPECT_EQ(CodeList.next, nullptr);
+    EXPECT_EQ(CountLeaves(TreeRoot), 5);
+    EXPECT_EQ(Walk("1101"), 'd');
+    EXPECT_EQ(FrequencyTable[255].count, 11u);
+    EXPECT_EQ(SavedFrequencies['a'].count, 5u);
+    EXPECT_EQ(SavedFrequencies['e'].count, 0u);
+    EXPECT_EQ(SavedFrequencies[114].symbol, 114);
+}
+
+TEST_F(CodeTreeTest, FewerThanTwoValuesIsFatal) {
+    EXPECT_FATAL(BuildTree(true), "only one character OR no character\\.");
+    CountText("xxxx");
+    EXPECT_FATAL(BuildTree(true), "only one character OR no character\\.");
+}
+
+}  // namespace

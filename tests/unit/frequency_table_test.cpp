@@ -1,0 +1,152 @@
+#include "model/frequency_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/operation_driver.h"
+#include "model/code_tree.h"
+
+namespace {
+
+class FrequencyTableTest : public testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override {
+        if (SourceStream != nullptr) {
+            std::fclose(SourceStream);
+            SourceStream = nullptr;
+        }
+        Reset();
+    }
+
+    static void Reset() {
+        FreeTree(TreeRoot);
+        TreeRoot = nullptr;
+        FreeCodeList(CodeList.next);
+        CodeList.next = nullptr;
+        for (int i = 0; i < 256; ++i) {
+            FrequencyTable[i] = SymbolStat{};
+            SavedFrequencies[i] = SymbolStat{};
+        }
+        InitSymbols();
+    }
+
+    static void OpenSource(const std::string& bytes) {
+        SourceStream = std::tmpfile();
+        ASSERT_NE(SourceStream, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), SourceStream);
+        std::rewind(SourceStream);
+    }
+
+    static std::vector<int> SymbolOrder(int start, int last) {
+        std::vector<int> order;
+        for (int k = start; k <= last; ++k) {
+            order.push_back(FrequencyTable[k].symbol);
+        }
+        return order;
+    }
+};
+
+TEST_F(FrequencyTableTest, CountsEveryByteIntoItsOwnEntry) {
+    OpenSource("abracadabra");
+    CountBytes();
+    SnapshotCounts();
+    for (int k = 0; k < 256; ++k) {
+        std::uint64_t expected = k == 'a' ? 5 : k == 'b' || k == 'r' ? 2 : k == 'c' || k == 'd' ? 1 : 0;
+        EXPECT_EQ(FrequencyTable[k].count, expected) << k;
+        EXPECT_EQ(SavedFrequencies[k].count, expected) << k;
+        EXPECT_EQ(SavedFrequencies[k].symbol, k);
+        EXPECT_EQ(SavedFrequencies[k].node, nullptr);
+    }
+}
+
+TEST_F(FrequencyTableTest, CountsHighBytesWholeBlocksAndEmptyInputExactly) {
+    // Two full blocks: the read that meets end of file delivers nothing.
+    std::string bytes;
+    for (int k = 0; k < 8192; ++k) {
+        bytes.push_back(static_cast<char>(k % 256));
+    }
+    OpenSource(bytes);
+    CountBytes();
+    for (int k = 0; k < 256; ++k) {
+        EXPECT_EQ(FrequencyTable[k].count, 32u) << k;
+    }
+
+    std::fclose(SourceStream);
+    Reset();
+    OpenSource(std::string(4097, '\xff'));
+    CountBytes();
+    EXPECT_EQ(FrequencyTable[255].count, 4097u);
+    EXPECT_EQ(FrequencyTable[127].count, 0u);
+
+    std::fclose(SourceStream);
+    Reset();
+    OpenSource("");
+    CountBytes();
+    for (int k = 0; k < 256; ++k) {
+        EXPECT_EQ(FrequencyTable[k].count, 0u);
+    }
+}
+
+TEST_F(FrequencyTableTest, FirstSortPutsZerosFirstAndTiesInSymbolOrder) {
+    OpenSource("abracadabra");
+    CountBytes();
+    SortByCount(0, 255);
+    std::vector<int> order = SymbolOrder(0, 255);
+    std::vector<int> expected;
+    for (int k = 0; k < 256; ++k) {
+        if (k != 'a' && k != 'b' && k != 'c' && k != 'd' && k != 'r') {
+            expected.push_back(k);
+        }
+    }
+    for (int k : {'c', 'd', 'b', 'r', 'a'}) {
+        expected.push_back(k);
+    }
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(FrequencyTableTest, SortIsStableWhateverTheSymbols) {
+    // Symbols descending, counts cycling 2, 0, 1: equal counts must keep
+    // their descending order, and nodes travel with their entries.
+    TreeNode marker;
+    for (int k = 10; k <= 40; ++k) {
+        FrequencyTable[k] = SymbolStat{100 - k, static_cast<std::uint64_t>((k + 2) % 3), nullptr};
+    }
+    FrequencyTable[13].node = &marker;
+    SortByCount(10, 40);
+    for (int k = 11; k <= 40; ++k) {
+        const SymbolStat& before = FrequencyTable[k - 1];
+        const SymbolStat& after = FrequencyTable[k];
+        ASSERT_LE(before.count, after.count);
+        if (before.count == after.count) {
+            EXPECT_GT(before.symbol, after.symbol);
+        }
+    }
+    for (int k = 10; k <= 40; ++k) {
+        EXPECT_EQ(FrequencyTable[k].node == &marker, FrequencyTable[k].symbol == 87);
+    }
+    EXPECT_EQ(FrequencyTable[9].symbol, 9);
+    EXPECT_EQ(FrequencyTable[41].symbol, 41);
+}
+
+TEST_F(FrequencyTableTest, SortComparesCountsAsUnsigned) {
+    FrequencyTable[0].count = 0x8000000000000000ull;
+    FrequencyTable[1].count = 5;
+    FrequencyTable[2].count = 0xFFFFFFFFFFFFFFFFull;
+    FrequencyTable[3].count = 5;
+    SortByCount(0, 3);
+    EXPECT_EQ(SymbolOrder(0, 3), (std::vector<int>{1, 3, 0, 2}));
+}
+
+TEST_F(FrequencyTableTest, EmptyAndSingleRangesStayUnchanged) {
+    FrequencyTable[5].count = 9;
+    FrequencyTable[6].count = 1;
+    SortByCount(5, 5);
+    SortByCount(6, 5);
+    EXPECT_EQ(SymbolOrder(5, 6), (std::vector<int>{5, 6}));
+}
+
+}  // namespace
