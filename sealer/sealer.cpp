@@ -1,0 +1,177 @@
+// The sealing plug-in: Encrypt("NAME.txt.lx") writes the sealed "NAME.proto"
+// beside it; Decrypt("NAME.proto") writes the compressed "NAME.proto.txt.lx".
+// Neither ever leaves a half-written file, and each says why on standard
+// error, in one line, when it writes nothing.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "passphrase.h"
+#include "sealed_format.h"
+
+#define SEALER_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+const std::string CompressedTextSuffix = ".txt.lx";
+const std::string SealedSuffix = ".proto";
+constexpr std::size_t ReadStep = 1u << 20;
+
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "sealer: %s\n", message.c_str());
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The path as the program handed it over: a zero-terminated string whose
+// length must agree with the length given alongside.
+bool TakePath(const char* path, std::uint64_t length, std::string& name) {
+    if (path == nullptr || std::strlen(path) != length || length == 0) {
+        Complain("called with an unusable path");
+        return false;
+    }
+    name.assign(path, static_cast<std::size_t>(length));
+    return true;
+}
+
+std::string SystemReason(const std::string& what, const std::string& name) {
+    return what + " " + name + ": " + std::strerror(errno);
+}
+
+bool ReadWholeFile(const std::string& name, Bytes& content, std::string& reason) {
+    std::FILE* in = std::fopen(name.c_str(), "rb");
+    if (in == nullptr) {
+        reason = SystemReason("cannot open", name);
+        return false;
+    }
+    content.clear();
+    std::size_t got = 0;
+    do {
+        const std::size_t used = content.size();
+        content.resize(used + ReadStep);
+        got = std::fread(content.data() + used, 1, ReadStep, in);
+        content.resize(used + got);
+    } while (got == ReadStep);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) {
+        reason = "cannot read " + name;
+    }
+    return !failed;
+}
+
+bool WriteAll(int descriptor, const Bytes& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t written = write(descriptor, content.data() + done, content.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Writes the file under a temporary name in the same folder and renames it
+// into place only once every byte is on disk.
+bool WriteFileInPlace(const std::string& name, const Bytes& content, mode_t mode,
+                      std::string& reason) {
+    std::string tempName = name + ".XXXXXX";
+    const int descriptor = mkstemp(tempName.data());
+    if (descriptor < 0) {
+        reason = SystemReason("cannot create a file beside", name);
+        return false;
+    }
+    bool ok = WriteAll(descriptor, content) && fchmod(descriptor, mode) == 0 &&
+              fsync(descriptor) == 0;
+    ok = close(descriptor) == 0 && ok;
+    ok = ok && std::rename(tempName.c_str(), name.c_str()) == 0;
+    if (!ok) {
+        reason = SystemReason("cannot write", name);
+        std::remove(tempName.c_str());
+    }
+    return ok;
+}
+
+mode_t PermissionsOf(const std::string& name) {
+    struct stat status {};
+    if (stat(name.c_str(), &status) != 0) {
+        return 0600;
+    }
+    return status.st_mode & 0777;
+}
+
+bool Seal(const std::string& compressedName, std::string& reason) {
+    if (!EndsWith(compressedName, CompressedTextSuffix)) {
+        reason = compressedName + " does not end with " + CompressedTextSuffix;
+        return false;
+    }
+    const std::string sealedName =
+        compressedName.substr(0, compressedName.size() - CompressedTextSuffix.size()) +
+        SealedSuffix;
+    Bytes plain;
+    if (!ReadWholeFile(compressedName, plain, reason)) {
+        return false;
+    }
+    std::string passphrase;
+    if (!ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason)) {
+        return false;
+    }
+    Bytes sealed;
+    const bool sealedOk = SealBytes(plain, passphrase, KdfParams{}, sealed, reason);
+    WipeText(passphrase);
+    return sealedOk && WriteFileInPlace(sealedName, sealed, PermissionsOf(compressedName), reason);
+}
+
+bool Unseal(const std::string& sealedName, std::string& reason) {
+    Bytes data;
+    if (!ReadWholeFile(sealedName, data, reason)) {
+        return false;
+    }
+    if (!CheckSealedHeader(data, reason)) {
+        reason = sealedName + ": " + reason;
+        return false;
+    }
+    std::string passphrase;
+    if (!ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase,
+                          reason)) {
+        return false;
+    }
+    const bool unsealed = UnsealBytes(data, passphrase, reason);
+    WipeText(passphrase);
+    if (!unsealed) {
+        reason = sealedName + ": " + reason;
+        return false;
+    }
+    return WriteFileInPlace(sealedName + CompressedTextSuffix, data, 0600, reason);
+}
+
+}  // namespace
+
+SEALER_EXPORT void Encrypt(const char* path, std::uint64_t length) {
+    std::string name;
+    std::string reason;
+    if (TakePath(path, length, name) && !Seal(name, reason)) {
+        Complain(reason);
+    }
+}
+
+SEALER_EXPORT void Decrypt(const char* path, std::uint64_t length) {
+    std::string name;
+    std::string reason;
+    if (TakePath(path, length, name) && !Unseal(name, reason)) {
+        Complain(reason);
+    }
+}
