@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "codec_test_support.h"
+#include "test_support.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ std::vector<int> PopAll() {
     return bits;
 }
 
-using BitQueueTest = CodecTest;
+using BitQueueTest = CodingStateTest;
 
 TEST_F(BitQueueTest, HoldsFiftyBitsAndRefusesMore) {
     ASSERT_NE(BitQueue.storage, nullptr);

@@ -2,50 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "model/frequency_table.h"
+#include "test_support.h"
 
 namespace {
 
 using Codes = std::map<int, std::string>;
 
-// Fatal reports on standard output; death tests match standard error.
-#define EXPECT_FATAL(statement, message)                                     \
-    EXPECT_EXIT(                                                             \
-        {                                                                    \
-            std::cout.rdbuf(std::cerr.rdbuf());                              \
-            statement;                                                       \
-        },                                                                   \
-        testing::ExitedWithCode(1), message)
-
-class CodeTreeTest : public testing::Test {
+class CodeTreeTest : public CodingStateTest {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-
-    static void Reset() {
-        FreeTree(TreeRoot);
-        TreeRoot = nullptr;
-        FreeCodeList(CodeList.next);
-        CodeList.next = nullptr;
-        for (int i = 0; i < 256; ++i) {
-            FrequencyTable[i] = SymbolStat{};
-            SavedFrequencies[i] = SymbolStat{};
-        }
-        InitSymbols();
-    }
-
-    static void CountText(const std::string& text) {
-        for (unsigned char byte : text) {
-            ++FrequencyTable[byte].count;
-        }
-    }
-
     // The code list after its head, as (symbol, code) in list order.
     static std::vector<std::pair<int, std::string>> Listed() {
         std::vector<std::pair<int, std::string>> codes;
@@ -55,19 +24,11 @@ protected:
         return codes;
     }
 
-    static std::map<int, std::string> CodeMap() {
-        std::map<int, std::string> codes;
-        for (const auto& [symbol, code] : Listed()) {
-            codes[symbol] = code;
-        }
-        return codes;
-    }
-
     static std::map<int, std::string> CodesOf(const std::string& text) {
         CountText(text);
         BuildTree(true);
         std::map<int, std::string> codes = CodeMap();
-        Reset();
+        ResetCodingState();
         return codes;
     }
 

@@ -4,26 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "app/operation_driver.h"
-#include "model/code_tree.h"
-#include "model/frequency_table.h"
+#include "test_support.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-#define EXPECT_FATAL(statement, message)                                     \
-    EXPECT_EXIT(                                                             \
-        {                                                                    \
-            std::cout.rdbuf(std::cerr.rdbuf());                              \
-            statement;                                                       \
-        },                                                                   \
-        testing::ExitedWithCode(1), message)
 
 const char* const WrongFile = "wrong compressed file\\.";
 const char* const TooFewValues = "only one character OR no character\\.";
@@ -33,35 +20,8 @@ Bytes Concat(Bytes first, const Bytes& second) {
     return first;
 }
 
-class CompressedFileTest : public testing::Test {
+class CompressedFileTest : public CodingStateTest {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-
-    static void CloseStreams() {
-        for (std::FILE** stream : {&SourceStream, &HeaderSink}) {
-            if (*stream != nullptr) {
-                std::fclose(*stream);
-                *stream = nullptr;
-            }
-        }
-    }
-
-    static void Reset() {
-        CloseStreams();
-        FreeTree(TreeRoot);
-        TreeRoot = nullptr;
-        FreeCodeList(CodeList.next);
-        CodeList.next = nullptr;
-        for (int i = 0; i < 256; ++i) {
-            FrequencyTable[i] = SymbolStat{};
-            SavedFrequencies[i] = SymbolStat{};
-        }
-        InitSymbols();
-        finalBits = widthCode = reservedFlag = tableMode = 0;
-        storedTotal = 0;
-    }
-
     static void SaveCounts(const std::map<int, std::uint64_t>& counts) {
         for (const auto& [symbol, count] : counts) {
             FrequencyTable[symbol].count = count;
@@ -84,15 +44,10 @@ protected:
     // The whole compressed file of `text`, the payload packed here from the
     // code list, most significant bit first.
     static Bytes CompressedFile(const std::string& text) {
-        for (unsigned char byte : text) {
-            ++FrequencyTable[byte].count;
-        }
+        CountText(text);
         SnapshotCounts();
         BuildTree(true);
-        std::map<int, std::string> codes;
-        for (const CodeEntry* entry = CodeList.next; entry != nullptr; entry = entry->next) {
-            codes[entry->symbol] = entry->code;
-        }
+        std::map<int, std::string> codes = CodeMap();
         Bytes payload;
         int used = 0;
         for (unsigned char byte : text) {
@@ -107,23 +62,20 @@ protected:
             }
         }
         Bytes file = Concat(WrittenHeaderPart(used % 8), payload);
-        Reset();
+        ResetCodingState();
         return file;
     }
 
     static void OpenSource(const Bytes& file) {
-        SourceStream = std::tmpfile();
+        SourceStream = StreamWith(file);
         ASSERT_NE(SourceStream, nullptr);
-        if (!file.empty()) {
-            std::fwrite(file.data(), 1, file.size(), SourceStream);
-        }
         // ReadHeader must go back to the start itself.
         std::fseek(SourceStream, 0, SEEK_END);
     }
 
     // Reads the header, then decodes the rest of the file with the tree.
     static std::string Extracted(const Bytes& file, long* payloadStart = nullptr) {
-        Reset();
+        ResetCodingState();
         OpenSource(file);
         ReadHeader();
         if (payloadStart != nullptr) {
@@ -227,7 +179,7 @@ TEST_F(CompressedFileTest, WidthCodeFollowsTheLargestCount) {
         std::string text = Extracted(part);  // no payload
         EXPECT_TRUE(text.empty());
         EXPECT_EQ(storedTotal, c.largest + 1);
-        Reset();
+        ResetCodingState();
     }
     SaveCounts({{3, 0x100000000ull}, {4, 7}});
     EXPECT_EQ(LargestCount(), 0x100000000ull);
@@ -261,7 +213,7 @@ TEST_F(CompressedFileTest, TableModeTiesFavourFullThenSparse) {
         EXPECT_EQ(part[0], 1 | (c.mode << 6));
         std::size_t length = part[1] == 0 ? 256 : part[1];
         EXPECT_EQ(part.size(), 2 + length);
-        Reset();
+        ResetCodingState();
     }
 }
 

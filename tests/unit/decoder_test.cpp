@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "codec_test_support.h"
+#include "test_support.h"
 
 namespace {
 
 const CodeTable AbcCodes = {{'A', "0"}, {'B', "10"}, {'C', "11"}};
 const std::string Separator = std::string(38, '=') + "\n";
 
-class DecoderTest : public CodecTest {
+class DecoderTest : public CodingStateTest {
 protected:
     // lastBits 0 stands for a full last byte, as in the header.
     void Prepare(const Bytes& payload, int lastBits, std::uint64_t total) {
@@ -49,7 +49,7 @@ TEST_F(DecoderTest, LastByteGivesOnlyItsFinalBits) {
     // A code cut off by the end of the payload is dropped without a message.
     EXPECT_EQ(Decode({0x40}, 2, 1), BytesOf("A"));
 
-    ResetCodecState();
+    ResetCodingState();
     SetTree({{'0', "0"}, {'1', "1"}});
     for (int n = 1; n <= 8; ++n) {
         EXPECT_EQ(Decode({0xB5}, n, static_cast<std::uint64_t>(n)), BytesOf(std::string("10110101", n))) << n;
@@ -73,7 +73,7 @@ TEST_F(DecoderTest, FullLastChunkStillEndsWithFinalBits) {
 TEST_F(DecoderTest, RestoresWhatTheEncoderWrote) {
     for (const CodeTable& codes : {RandomCodes(AllByteValues(), 3), CombCodes(AllByteValues())}) {
         for (std::int32_t chunkSize : {7, 16}) {
-            ResetCodecState();
+            ResetCodingState();
             SetTree(codes);
             SetCodeList(codes);
             const Bytes input = RandomBytes(3000, static_cast<unsigned>(chunkSize));
@@ -105,16 +105,16 @@ TEST_F(DecoderTest, RefusesPayloadsThatDoNotMatchTheTotal) {
         DecodePayload(chunkSize);
     };
     const std::string refused = Separator + "wrong compressed file.\n";
-    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 6, 3, ChunkSize); }), refused);
-    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 6, 5, ChunkSize); }), refused);
-    EXPECT_EQ(FatalOutput([&] { decode({0x58, 0x58}, 6, 8, 1); }), refused);
+    EXPECT_FATAL(decode({0x58}, 6, 3, ChunkSize), testing::Eq(refused));
+    EXPECT_FATAL(decode({0x58}, 6, 5, ChunkSize), testing::Eq(refused));
+    EXPECT_FATAL(decode({0x58, 0x58}, 6, 8, 1), testing::Eq(refused));
     displayMode = true;
-    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 8, 4, ChunkSize); }), refused);
-    EXPECT_EQ(FatalOutput([&] { decode({0x58}, 6, 5, ChunkSize); }), refused);
+    EXPECT_FATAL(decode({0x58}, 8, 4, ChunkSize), testing::Eq(refused));
+    EXPECT_FATAL(decode({0x58}, 6, 5, ChunkSize), testing::Eq(refused));
 
-    ResetCodecState();
+    ResetCodingState();
     SetTree({{'A', "0"}, {'B', "10"}});
-    EXPECT_EQ(FatalOutput([&] { decode({0xC0}, 2, 1, ChunkSize); }), Separator + "wrong tree.\n");
+    EXPECT_FATAL(decode({0xC0}, 2, 1, ChunkSize), testing::Eq(Separator + "wrong tree.\n"));
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "codec_test_support.h"
+#include "test_support.h"
 
 namespace {
 
 const CodeTable AbcCodes = {{'A', "0"}, {'B', "10"}, {'C', "11"}};
 
-class EncoderTest : public CodecTest {
+class EncoderTest : public CodingStateTest {
 protected:
     // Encodes the input with the current code list; the counts match it.
     std::pair<Bytes, int> Encode(const Bytes& input, std::int32_t chunkSize = ChunkSize) {
@@ -30,7 +30,7 @@ TEST_F(EncoderTest, PacksCodesEarliestBitFirst) {
     EXPECT_EQ(Encode(BytesOf("ABCA")), std::make_pair(Bytes{0x58}, 6));
     EXPECT_EQ(Encode(BytesOf("BBBB")), std::make_pair(Bytes{0xAA}, 0));
     // 8k + r one bits: k full bytes, then r bits at the top of a last byte.
-    ResetCodecState();
+    ResetCodingState();
     SetCodeList({{'1', "1"}, {'0', "0"}});
     for (int r = 0; r < 8; ++r) {
         Bytes expected{0xFF};
@@ -72,16 +72,17 @@ TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
         DataSink = std::tmpfile();
         EncodePayload(2);
     };
-    EXPECT_EQ(FatalOutput([&] { encodeWithCounts(BytesOf("ABCA")); }), "Read error.\n");
-    EXPECT_EQ(FatalOutput([&] { encodeWithCounts(BytesOf("ABCABB")); }), "Read error.\n");
-    EXPECT_EQ(FatalOutput([&] { encodeWithCounts(BytesOf("ABCABCA")); }), "Read error.\n");
-    EXPECT_EQ(FatalOutput([&] {
-                  SetCountsOf(BytesOf("AD"));
-                  SourceStream = StreamWith(BytesOf("AD"));
-                  DataSink = std::tmpfile();
-                  EncodePayload();
-              }),
-              "wrong tree find list.\n");
+    EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA")), testing::Eq("Read error.\n"));
+    EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABB")), testing::Eq("Read error.\n"));
+    EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABCA")), testing::Eq("Read error.\n"));
+    EXPECT_FATAL(
+        {
+            SetCountsOf(BytesOf("AD"));
+            SourceStream = StreamWith(BytesOf("AD"));
+            DataSink = std::tmpfile();
+            EncodePayload();
+        },
+        testing::Eq("wrong tree find list.\n"));
 }
 
 }  // namespace

@@ -2,43 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "app/operation_driver.h"
-#include "model/code_tree.h"
+#include "test_support.h"
 
 namespace {
 
-class FrequencyTableTest : public testing::Test {
+class FrequencyTableTest : public CodingStateTest {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override {
-        if (SourceStream != nullptr) {
-            std::fclose(SourceStream);
-            SourceStream = nullptr;
-        }
-        Reset();
-    }
-
-    static void Reset() {
-        FreeTree(TreeRoot);
-        TreeRoot = nullptr;
-        FreeCodeList(CodeList.next);
-        CodeList.next = nullptr;
-        for (int i = 0; i < 256; ++i) {
-            FrequencyTable[i] = SymbolStat{};
-            SavedFrequencies[i] = SymbolStat{};
-        }
-        InitSymbols();
-    }
-
     static void OpenSource(const std::string& bytes) {
-        SourceStream = std::tmpfile();
+        SourceStream = StreamWith(BytesOf(bytes));
         ASSERT_NE(SourceStream, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), SourceStream);
-        std::rewind(SourceStream);
     }
 
     static std::vector<int> SymbolOrder(int start, int last) {
@@ -75,15 +50,13 @@ TEST_F(FrequencyTableTest, CountsHighBytesWholeBlocksAndEmptyInputExactly) {
         EXPECT_EQ(FrequencyTable[k].count, 32u) << k;
     }
 
-    std::fclose(SourceStream);
-    Reset();
+    ResetCodingState();
     OpenSource(std::string(4097, '\xff'));
     CountBytes();
     EXPECT_EQ(FrequencyTable[255].count, 4097u);
     EXPECT_EQ(FrequencyTable[127].count, 0u);
 
-    std::fclose(SourceStream);
-    Reset();
+    ResetCodingState();
     OpenSource("");
     CountBytes();
     for (int k = 0; k < 256; ++k) {

@@ -2,52 +2,18 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "app/operation_driver.h"
-#include "format/compressed_file.h"
-#include "model/code_tree.h"
-#include "model/frequency_table.h"
+#include "test_support.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Counts = std::map<int, std::uint64_t>;
 
-#define EXPECT_FATAL(statement, message)                                     \
-    EXPECT_EXIT(                                                             \
-        {                                                                    \
-            std::cout.rdbuf(std::cerr.rdbuf());                              \
-            statement;                                                       \
-        },                                                                   \
-        testing::ExitedWithCode(1), message)
-
-class TableEncodingTest : public testing::Test {
+class TableEncodingTest : public CodingStateTest {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override {
-        if (HeaderSink != nullptr) {
-            std::fclose(HeaderSink);
-            HeaderSink = nullptr;
-        }
-        Reset();
-    }
-
-    static void Reset() {
-        FreeTree(TreeRoot);
-        TreeRoot = nullptr;
-        FreeCodeList(CodeList.next);
-        CodeList.next = nullptr;
-        for (int i = 0; i < 256; ++i) {
-            FrequencyTable[i] = SymbolStat{};
-            SavedFrequencies[i] = SymbolStat{};
-        }
-        InitSymbols();
-    }
-
     static void Save(const Counts& counts) {
         for (int k = 0; k < 256; ++k) {
             SavedFrequencies[k] = SymbolStat{k, 0, nullptr};

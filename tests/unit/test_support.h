@@ -1,11 +1,13 @@
 #pragma once
-// Shared fixtures of the coding engine tests: temporary streams, hand-built
-// trees and code lists, an independent bit packer and a fatal-exit probe.
+// Shared fixtures of the unit tests: a reset of all process-wide coding
+// state, temporary streams, hand-built trees and code lists, an independent
+// bit packer and a fatal-exit probe.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <iostream>
+#include <map>
 #include <random>
 #include <string>
 #include <utility>
@@ -21,8 +23,10 @@
 using Bytes = std::vector<std::uint8_t>;
 using CodeTable = std::vector<std::pair<std::uint8_t, std::string>>;
 
+// A temporary stream holding the data, at its start; null if none can be made.
 inline std::FILE* StreamWith(const Bytes& data) {
     std::FILE* stream = std::tmpfile();
+    if (stream == nullptr) return nullptr;
     if (!data.empty()) std::fwrite(data.data(), 1, data.size(), stream);
     std::rewind(stream);
     return stream;
@@ -133,11 +137,18 @@ inline void SetCountsOf(const Bytes& input) {
     for (std::uint8_t byte : input) ++SavedFrequencies[byte].count;
 }
 
-inline void FreeNodes(TreeNode* node) {
-    if (node == nullptr) return;
-    FreeNodes(node->left);
-    FreeNodes(node->right);
-    delete node;
+// Counts the text into FrequencyTable, as CountBytes would.
+inline void CountText(const std::string& text) {
+    for (unsigned char byte : text) ++FrequencyTable[byte].count;
+}
+
+// The code list after its head, by symbol.
+inline std::map<int, std::string> CodeMap() {
+    std::map<int, std::string> codes;
+    for (const CodeEntry* entry = CodeList.next; entry != nullptr; entry = entry->next) {
+        codes[entry->symbol] = entry->code;
+    }
+    return codes;
 }
 
 inline void CloseStream(std::FILE*& stream) {
@@ -145,48 +156,41 @@ inline void CloseStream(std::FILE*& stream) {
     stream = nullptr;
 }
 
-inline void ResetCodecState() {
-    FreeNodes(TreeRoot);
-    TreeRoot = nullptr;
-    for (CodeEntry* entry = CodeList.next; entry != nullptr;) {
-        CodeEntry* next = entry->next;
-        delete entry;
-        entry = next;
-    }
-    CodeList.next = nullptr;
-    BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
-    OutputIndex = -1;
-    displayMode = false;
-    storedTotal = 0;
-    finalBits = 8;
-    for (auto& stat : SavedFrequencies) stat.count = 0;
+// Puts every piece of process-wide coding state back as a fresh process has it.
+inline void ResetCodingState() {
     CloseStream(SourceStream);
     CloseStream(DataSink);
+    CloseStream(HeaderSink);
+    FreeTree(TreeRoot);
+    TreeRoot = nullptr;
+    FreeCodeList(CodeList.next);
+    CodeList.next = nullptr;
+    for (int i = 0; i < 256; ++i) {
+        FrequencyTable[i] = SymbolStat{};
+        SavedFrequencies[i] = SymbolStat{};
+    }
+    InitSymbols();
+    BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
+    OutputIndex = -1;
+    finalBits = widthCode = reservedFlag = tableMode = 0;
+    storedTotal = 0;
+    displayMode = false;
 }
 
-class CodecTest : public testing::Test {
+class CodingStateTest : public testing::Test {
 protected:
-    void SetUp() override { ResetCodecState(); }
-    void TearDown() override { ResetCodecState(); }
+    void SetUp() override { ResetCodingState(); }
+    void TearDown() override { ResetCodingState(); }
 };
 
-// Runs the action in a child process whose standard output goes to a file;
-// expects it to end with status 1 and returns what it printed.
-template <class Action>
-std::string FatalOutput(Action action) {
-    const std::string path = testing::TempDir() + "codec_fatal_output.txt";
-    std::remove(path.c_str());
-    EXPECT_EXIT(
-        {
-            if (std::freopen(path.c_str(), "w", stdout) == nullptr) std::abort();
-            action();
-            std::exit(0);
-        },
-        testing::ExitedWithCode(1), "");
-    std::FILE* printed = std::fopen(path.c_str(), "rb");
-    if (printed == nullptr) return "";
-    const Bytes text = ContentsOf(printed);
-    std::fclose(printed);
-    std::remove(path.c_str());
-    return std::string(text.begin(), text.end());
-}
+// Expects the statement to end the process with status 1 after printing a
+// message on standard output. Death tests read the child's standard error,
+// so std::cout is sent there. The message is a regular expression the output
+// must contain, or a matcher such as testing::Eq for the whole output.
+#define EXPECT_FATAL(statement, message)                                     \
+    EXPECT_EXIT(                                                             \
+        {                                                                    \
+            std::cout.rdbuf(std::cerr.rdbuf());                              \
+            statement;                                                       \
+        },                                                                   \
+        testing::ExitedWithCode(1), message)
