@@ -17,9 +17,24 @@ std::string ResolvedName(const std::string& name) {
     return error ? name : target.string();
 }
 
+// Longest file name, without its folder, that file systems commonly allow.
+constexpr std::size_t LongestFileName = 255;
+
+// The final name plus the suffix; when that would make the file name too
+// long, the file name is shortened, so an output whose own name just fits
+// still gets a temporary beside it.
+std::string NameWithSuffix(const std::string& name, const std::string& suffix) {
+    const std::size_t leafLength = std::filesystem::path(name).filename().string().size();
+    std::string shortened = name;
+    if (leafLength + suffix.size() > LongestFileName)
+        shortened.resize(name.size() - leafLength + (LongestFileName - suffix.size()));
+    return shortened + suffix;
+}
+
 std::FILE* CreateTemporaryBeside(const std::string& name, std::string& tempName) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = name + ".corvane-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt);
+        const std::string suffix = ".corvane-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt);
+        tempName = NameWithSuffix(name, suffix);
         if (std::FILE* file = CreateNewFile(tempName)) return file;
         std::error_code error;
         if (!std::filesystem::exists(tempName, error)) break;

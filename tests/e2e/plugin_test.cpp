@@ -40,7 +40,7 @@ std::string LongText() {
     return text;
 }
 
-std::string Extracted(const std::string& text) {
+[[maybe_unused]] std::string Extracted(const std::string& text) {
     return Separator + text + "\n" + Separator + "Extract successfully.\n";
 }
 
