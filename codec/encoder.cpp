@@ -1,5 +1,6 @@
 #include "codec/encoder.h"
 
+#include <array>
 #include <cstddef>
 #include <memory>
 
@@ -19,12 +20,17 @@ std::uint64_t CountedLength() {
     return total;
 }
 
-// The head has an empty code, so the walk passes over it.
-const std::string& CodeFor(std::uint8_t symbol) {
+// The code of each byte value, found once by walking the list: the first
+// entry of that symbol with a code (the head's empty code never matches).
+// Null for a byte value without an entry.
+using CodeTable = std::array<const std::string*, 256>;
+
+CodeTable CodesBySymbol() {
+    CodeTable codes{};
     for (const CodeEntry* entry = &CodeList; entry != nullptr; entry = entry->next) {
-        if (entry->symbol == symbol && !entry->code.empty()) return entry->code;
+        if (!entry->code.empty() && codes[entry->symbol] == nullptr) codes[entry->symbol] = &entry->code;
     }
-    Fatal("wrong tree find list.");
+    return codes;
 }
 
 void AppendToOutput(std::uint8_t* output, std::int32_t chunkSize, std::uint8_t byte) {
@@ -37,8 +43,9 @@ void AppendToOutput(std::uint8_t* output, std::int32_t chunkSize, std::uint8_t b
 
 // A full byte leaves the queue as soon as it is complete, even in the middle
 // of a code, so codes of any length pass through the queue.
-void EncodeSymbol(std::uint8_t symbol, std::uint8_t* output, std::int32_t chunkSize) {
-    for (const char bit : CodeFor(symbol)) {
+void EncodeSymbol(const std::string* code, std::uint8_t* output, std::int32_t chunkSize) {
+    if (code == nullptr) Fatal("wrong tree find list.");
+    for (const char bit : *code) {
         Push(bit == '0' ? 0 : 1);
         if (Count() == 8) AppendToOutput(output, chunkSize, PackBits(8));
     }
@@ -58,12 +65,13 @@ int EncodePayload(std::int32_t chunkSize) {
     // A source that changed since it was counted would not match the stored
     // table, so its length is checked before each chunk is encoded.
     const std::uint64_t expected = CountedLength();
+    const CodeTable codes = CodesBySymbol();
     std::uint64_t consumed = 0;
     while (!AtEndOfFile(SourceStream)) {
         const std::size_t got = ReadBytes(SourceStream, input.get(), size);
         consumed += got;
         if (consumed > expected) Fatal("Read error.");
-        for (std::size_t i = 0; i < got; ++i) EncodeSymbol(input[i], output.get(), chunkSize);
+        for (std::size_t i = 0; i < got; ++i) EncodeSymbol(codes[input[i]], output.get(), chunkSize);
     }
     if (consumed != expected) Fatal("Read error.");
     FlushOutput(output.get());
