@@ -59,7 +59,7 @@ bool OpenOutput(OutputFile& output, const std::string& name) {
     std::error_code error;
     auto status = std::filesystem::status(output.finalName, error);
     bool exists = std::filesystem::exists(status);
-    if (exists && !std::filesystem::is_regular_file(status)) {
+    if ((exists && !std::filesystem::is_regular_file(status)) || IsDevice(output.finalName)) {
         output.tempName.clear();
         output.stream = std::fopen(output.finalName.c_str(), "wb");
         return output.stream != nullptr;

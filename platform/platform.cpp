@@ -5,7 +5,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <conio.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -21,12 +20,43 @@
 
 #ifdef _WIN32
 
-void SetConsoleTitleText() { std::system("title Corvane"); }
+namespace {
 
-void WaitForKeyPress() { std::system("pause"); }
+// True when the stream is a console, not a file, a pipe or the NUL device.
+bool IsConsole(std::FILE* stream) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
 
+// A locked file that its last user removed is "delete pending": it can be
+// neither opened again nor rewritten, so a lock on it guards nothing.
+bool DeletePending(HANDLE file) {
+    FILE_STANDARD_INFO info{};
+    return GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) &&
+           info.DeletePending;
+}
+
+}  // namespace
+
+// The command interpreter's title and pause commands act on the console, so
+// a run whose output or input is redirected skips them, as on POSIX.
+void SetConsoleTitleText() {
+    if (IsConsole(stdout)) std::system("title Corvane");
+}
+
+void WaitForKeyPress() {
+    if (IsConsole(stdin)) std::system("pause");
+}
+
+// A library that cannot be loaded is reported by the caller, never by a
+// system dialog box.
 LibraryHandle OpenLibrary(const std::string& fileName) {
-    return reinterpret_cast<LibraryHandle>(LoadLibraryA(fileName.c_str()));
+    DWORD previousMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    HMODULE library = LoadLibraryA(fileName.c_str());
+    SetThreadErrorMode(previousMode, nullptr);
+    return reinterpret_cast<LibraryHandle>(library);
 }
 
 void* FindEntryPoint(LibraryHandle library, const char* name) {
@@ -42,18 +72,24 @@ void ExitImmediately(int status) { _exit(status); }
 static constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return LockResult::Failed;
-    OVERLAPPED where{};
-    where.OffsetHigh = LockOffsetHigh;
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return LockResult::Failed;
+        OVERLAPPED where{};
+        where.OffsetHigh = LockOffsetHigh;
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+            CloseHandle(file);
+            return LockResult::Busy;
+        }
+        if (!DeletePending(file)) {
+            lock.handle = reinterpret_cast<long long>(file);
+            return LockResult::Locked;
+        }
         CloseHandle(file);
-        return LockResult::Busy;
     }
-    lock.handle = reinterpret_cast<long long>(file);
-    return LockResult::Locked;
+    return LockResult::Failed;
 }
 
 bool TruncateLockedFile(const FileLock& lock) {
@@ -82,10 +118,26 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+// The read-only attribute is the one permission a Windows file carries
+// itself; access rights come from the folder.
 void CopyPermissions(const std::string& from, const std::string& to) {
-    DWORD attributes = GetFileAttributesA(from.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesA(to.c_str(), attributes & FILE_ATTRIBUTE_READONLY);
+    DWORD source = GetFileAttributesA(from.c_str());
+    DWORD target = GetFileAttributesA(to.c_str());
+    if (source == INVALID_FILE_ATTRIBUTES || target == INVALID_FILE_ATTRIBUTES) return;
+    DWORD others = target & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_NORMAL);
+    DWORD readOnly = source & FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesA(to.c_str(), (others | readOnly) != 0 ? others | readOnly : FILE_ATTRIBUTE_NORMAL);
+}
+
+// Device names such as NUL are no files the C library can examine; only
+// the handle they open tells.
+bool IsDevice(const std::string& name) {
+    HANDLE file = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
 }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
@@ -174,6 +226,12 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
 void CopyPermissions(const std::string& from, const std::string& to) {
     struct stat info {};
     if (stat(from.c_str(), &info) == 0) chmod(to.c_str(), info.st_mode & 07777);
+}
+
+bool IsDevice(const std::string& name) {
+    struct stat info {};
+    return stat(name.c_str(), &info) == 0 &&
+           (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }

@@ -44,5 +44,9 @@ bool ReplaceFileWith(const std::string& from, const std::string& to);
 // Gives `to` the access permissions of the existing file `from`.
 void CopyPermissions(const std::string& from, const std::string& to);
 
+// True when the name opens a device or a pipe rather than a file or a
+// folder: /dev/null or a FIFO on POSIX, NUL or CON on Windows.
+bool IsDevice(const std::string& name);
+
 // Process id, for unique temporary names.
 long ProcessId();

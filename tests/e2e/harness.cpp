@@ -1,12 +1,16 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -15,7 +19,53 @@
 
 namespace fs = std::filesystem;
 
-std::string CorvaneBinary() { return CORVANE_BINARY; }
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+std::string CorvaneBinary() {
+    std::string chosen = Environment("CORVANE_UNDER_TEST");
+    return chosen.empty() ? CORVANE_BINARY : chosen;
+}
+
+bool UnderWine() { return !Environment("CORVANE_RUNNER").empty(); }
+
+std::string FolderUnderTest(const std::string& folder) {
+    std::string host = Environment("CORVANE_HOST_BUILD");
+    bool inHostBuild = !host.empty() && folder.compare(0, host.size(), host) == 0 &&
+                       (folder.size() == host.size() || folder[host.size()] == '/');
+    return inHostBuild ? Environment("CORVANE_TARGET_BUILD") + folder.substr(host.size()) : folder;
+}
+
+std::vector<std::string> ProgramCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> words;
+    if (UnderWine()) words.push_back(Environment("CORVANE_RUNNER"));
+    words.push_back(CorvaneBinary());
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+std::string TerminalText(const std::string& shown) {
+    std::string text;
+    std::size_t i = 0;
+    while (i < shown.size()) {
+        if (shown.compare(i, 2, "\033[") != 0) {
+            text += shown[i++];
+            continue;
+        }
+        std::size_t end = i + 2;
+        while (end < shown.size() && (shown[end] < 0x40 || shown[end] > 0x7E)) ++end;
+        if (end < shown.size() && shown[end] == 'C')
+            text.append(static_cast<std::size_t>(std::max(1, std::atoi(shown.c_str() + i + 2))), ' ');
+        i = end + 1;
+    }
+    return text;
+}
 
 std::string CorpusDir() {
     std::error_code error;
@@ -68,14 +118,32 @@ void RedirectOrDie(const fs::path& file, int target, int flags) {
     close(fd);
 }
 
-[[noreturn]] void StartChild(const fs::path& dir, const std::vector<std::string>& args,
-                             const RunOptions& options, const fs::path& in, const fs::path& out,
-                             const fs::path& err) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    RedirectOrDie(in, STDIN_FILENO, O_RDONLY);
-    RedirectOrDie(out, STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
-    RedirectOrDie(err, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
-    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+// "\r\n" back to "\n", which exactly undoes the line-end translation of a
+// Windows program's console output.
+std::string FromWindowsLineEnds(const std::string& text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') plain += text[i];
+    return plain;
+}
+
+// A folder as the Windows program names it.
+std::string WindowsPath(const std::string& folder) {
+    std::string path = "Z:" + folder;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+void SetEnvironment(const RunOptions& options) {
+    for (const auto& [name, value] : options.environment) {
+        if (UnderWine() && name == "LD_LIBRARY_PATH")
+            setenv("WINEPATH", WindowsPath(FolderUnderTest(value)).c_str(), 1);
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+void SetLimits(const RunOptions& options) {
     if (options.fileSizeLimit >= 0) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
@@ -85,13 +153,94 @@ void RedirectOrDie(const fs::path& file, int target, int flags) {
         rlimit limit{static_cast<rlim_t>(options.addressSpaceLimit), static_cast<rlim_t>(options.addressSpaceLimit)};
         setrlimit(RLIMIT_AS, &limit);
     }
-    std::string binary = CorvaneBinary();
-    std::vector<char*> argv{binary.data()};
-    std::vector<std::string> copies = args;
-    for (auto& arg : copies) argv.push_back(arg.data());
+}
+
+std::vector<std::string> CommandWords(const std::vector<std::string>& args, const RunOptions& options) {
+    std::vector<std::string> words = ProgramCommand(args);
+    if (!options.program.empty()) words[UnderWine() ? 1 : 0] = options.program;
+    return words;
+}
+
+[[noreturn]] void Exec(std::vector<std::string> words) {
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
+}
+
+[[noreturn]] void StartChild(const fs::path& dir, const std::vector<std::string>& args,
+                             const RunOptions& options, const fs::path& in, const fs::path& out,
+                             const fs::path& err) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    RedirectOrDie(in, STDIN_FILENO, O_RDONLY);
+    RedirectOrDie(out, STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+    RedirectOrDie(err, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+    SetEnvironment(options);
+    SetLimits(options);
+    Exec(CommandWords(args, options));
+}
+
+void Decode(int status, RunResult& result) {
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+// Standard input and output on a new pseudo-terminal, standard error to `err`.
+// Reads what the terminal shows until the program has ended, typing one key
+// at the prompt; a program still running after a minute is killed.
+void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options,
+                   const fs::path& err, RunResult& result) {
+    using namespace std::chrono;
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    winsize size{24, 80, 0, 0};
+    ioctl(terminal, TIOCSWINSZ, &size);
+    std::string side = ptsname(terminal);
+    pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        int fd = open(side.c_str(), O_RDWR);
+        if (fd < 0 || dup2(fd, STDIN_FILENO) < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+        close(fd);
+        close(terminal);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        RedirectOrDie(err, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        SetEnvironment(options);
+        Exec(CommandWords(args, options));
+    }
+    const auto deadline = steady_clock::now() + minutes(1);
+    steady_clock::time_point promptSeen{}, ended{};
+    bool exited = false;
+    int status = 0;
+    while (steady_clock::now() < deadline) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 20) > 0) {
+            char block[4096];
+            ssize_t got = read(terminal, block, sizeof block);
+            if (got <= 0) break;  // every holder of the terminal has closed it
+            result.out.append(block, static_cast<std::size_t>(got));
+        }
+        const auto now = steady_clock::now();
+        if (!exited && waitpid(child, &status, WNOHANG) == child) {
+            exited = true;
+            ended = now;
+        }
+        if (exited && now - ended > milliseconds(500)) break;
+        if (options.typeKeyAfter.empty() || result.keyTyped) continue;
+        if (promptSeen == steady_clock::time_point{}) {
+            if (TerminalText(result.out).find(options.typeKeyAfter) != std::string::npos) promptSeen = now;
+        } else if (!exited && now - promptSeen > milliseconds(300)) {
+            result.keyTyped = write(terminal, "k", 1) == 1;
+        }
+    }
+    if (!exited) {
+        if (steady_clock::now() >= deadline) kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    close(terminal);
+    Decode(status, result);
 }
 
 }  // namespace
@@ -103,16 +252,22 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const std::string& 
     static std::mt19937_64 names{std::random_device{}()};
     fs::path io = fs::temp_directory_path() / ("corvane-io-" + std::to_string(names()));
     fs::create_directory(io);
-    std::ofstream(io / "in", std::ios::binary) << stdinText;
-    pid_t child = fork();
-    if (child == 0) StartChild(dir_, args, options, io / "in", io / "out", io / "err");
-    int status = 0;
-    waitpid(child, &status, 0);
     RunResult result;
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.out = ReadFile(io / "out");
-    result.err = ReadFile(io / "err");
+    if (options.onTerminal) {
+        RunOnTerminal(dir_, args, options, io / "err", result);
+        result.rawOut = result.out;
+    } else {
+        std::ofstream(io / "in", std::ios::binary) << stdinText;
+        pid_t child = fork();
+        if (child == 0) StartChild(dir_, args, options, io / "in", io / "out", io / "err");
+        int status = 0;
+        waitpid(child, &status, 0);
+        Decode(status, result);
+        result.rawOut = ReadFile(io / "out");
+        result.out = UnderWine() ? FromWindowsLineEnds(result.rawOut) : result.rawOut;
+    }
+    result.rawErr = ReadFile(io / "err");
+    result.err = UnderWine() ? FromWindowsLineEnds(result.rawErr) : result.rawErr;
     fs::remove_all(io);
     return result;
 }

@@ -15,6 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+// MinGW's C library has _putenv_s in place of setenv and unsetenv.
+int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 const std::string RecorderLibrary = std::string(RECORDER_PLUGIN_DIR) + "/plugin.dll";
 const std::string LackingLibrary = std::string(LACKING_PLUGIN_DIR) + "/plugin.dll";
 
@@ -24,7 +30,7 @@ protected:
         std::random_device seed;
         dir_ = fs::temp_directory_path() / ("corvane-plugin-" + std::to_string(seed()));
         fs::create_directories(dir_);
-        setenv("CORVANE_PLUGIN_LOG", (dir_ / "calls.log").c_str(), 1);
+        setenv("CORVANE_PLUGIN_LOG", (dir_ / "calls.log").string().c_str(), 1);
     }
     void TearDown() override {
         ReleasePlugin();

@@ -1,0 +1,244 @@
+// The platform layer on the system it was built for: the POSIX side on
+// Linux, the Windows side when cross-built and run under Wine.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+const char* const NullDevice = "NUL";
+#else
+const char* const NullDevice = "/dev/null";
+#endif
+
+class PlatformTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir_ = fs::temp_directory_path() / ("corvane-platform-" + std::to_string(ProcessId()) + "-" + test);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        for (const auto& entry : fs::directory_iterator(dir_))
+            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+        fs::remove_all(dir_);
+    }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(Path(name), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+    fs::path dir_;
+};
+
+bool Writable(const fs::path& path) {
+    return (fs::status(path).permissions() & fs::perms::owner_write) != fs::perms::none;
+}
+
+// Runs `action` with standard input read from `file`, then restores it.
+template <class Action>
+void WithInputFrom(const std::string& file, Action action) {
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+#ifdef _WIN32
+    int saved = _dup(0);
+    _dup2(_fileno(in), 0);
+    action();
+    _dup2(saved, 0);
+    _close(saved);
+#else
+    int saved = dup(0);
+    dup2(fileno(in), 0);
+    action();
+    dup2(saved, 0);
+    close(saved);
+#endif
+    std::fclose(in);
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+TEST_F(PlatformTest, LockIsExclusiveUntilReleasedAndLeavesTheContents) {
+    Write("held", "their data");
+    FileLock first, second;
+    ASSERT_EQ(LockFileExclusive(Path("held"), first), LockResult::Locked);
+    EXPECT_EQ(LockFileExclusive(Path("held"), second), LockResult::Busy);
+    EXPECT_EQ(second.handle, -1);
+    EXPECT_EQ(Read("held"), "their data");
+    ReleaseFileLock(first);
+    EXPECT_EQ(first.handle, -1);
+    EXPECT_EQ(LockFileExclusive(Path("held"), second), LockResult::Locked);
+    ReleaseFileLock(second);
+    ReleaseFileLock(second);
+
+    // A missing file is created; one in a missing folder cannot be.
+    FileLock created;
+    ASSERT_EQ(LockFileExclusive(Path("new"), created), LockResult::Locked);
+    EXPECT_TRUE(fs::exists(Path("new")));
+    ReleaseFileLock(created);
+    EXPECT_EQ(LockFileExclusive(Path("no folder/new"), created), LockResult::Failed);
+}
+
+TEST_F(PlatformTest, TruncatingKeepsTheLockAndAllowsWriting) {
+    Write("temp", "left over from an old run");
+    FileLock lock, other;
+    ASSERT_EQ(LockFileExclusive(Path("temp"), lock), LockResult::Locked);
+    EXPECT_TRUE(TruncateLockedFile(lock));
+    EXPECT_EQ(fs::file_size(Path("temp")), 0u);
+    EXPECT_EQ(LockFileExclusive(Path("temp"), other), LockResult::Busy);
+    // The lock lies beyond the data: others read and write the file freely.
+    std::FILE* out = std::fopen(Path("temp").c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::fwrite("new", 1, 3, out), 3u);
+    EXPECT_EQ(std::fclose(out), 0);
+    EXPECT_EQ(Read("temp"), "new");
+    ReleaseFileLock(lock);
+}
+
+TEST_F(PlatformTest, ALockedFileCanBeRemoved) {
+    FileLock holder, next;
+    ASSERT_EQ(LockFileExclusive(Path("temp"), holder), LockResult::Locked);
+    EXPECT_EQ(std::remove(Path("temp").c_str()), 0);
+#ifdef _WIN32
+    // Windows keeps the name until the last handle on the file is closed
+    // (Wine reports the lock as busy, Windows refuses the open).
+    EXPECT_NE(LockFileExclusive(Path("temp"), next), LockResult::Locked);
+#else
+    // POSIX frees the name at once: this is a new file.
+    EXPECT_EQ(LockFileExclusive(Path("temp"), next), LockResult::Locked);
+    ReleaseFileLock(next);
+    std::remove(Path("temp").c_str());
+#endif
+    ReleaseFileLock(holder);
+    EXPECT_FALSE(fs::exists(Path("temp")));
+    EXPECT_EQ(LockFileExclusive(Path("temp"), next), LockResult::Locked);
+    ReleaseFileLock(next);
+}
+
+TEST_F(PlatformTest, CreateNewFileRefusesAnExistingFileAndWritesBinary) {
+    std::FILE* file = CreateNewFile(Path("fresh"));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fwrite("a\nb\r\n", 1, 5, file), 5u);
+    EXPECT_EQ(std::fclose(file), 0);
+    EXPECT_EQ(Read("fresh"), "a\nb\r\n");
+    EXPECT_EQ(CreateNewFile(Path("fresh")), nullptr);
+    EXPECT_EQ(Read("fresh"), "a\nb\r\n");
+    EXPECT_EQ(CreateNewFile(Path("no folder/fresh")), nullptr);
+}
+
+TEST_F(PlatformTest, ReplaceFileWithReplacesInOneStep) {
+    Write("new", "new contents");
+    Write("old", "old contents");
+    EXPECT_TRUE(ReplaceFileWith(Path("new"), Path("old")));
+    EXPECT_EQ(Read("old"), "new contents");
+    EXPECT_FALSE(fs::exists(Path("new")));
+    EXPECT_TRUE(ReplaceFileWith(Path("old"), Path("absent")));
+    EXPECT_EQ(Read("absent"), "new contents");
+    EXPECT_FALSE(ReplaceFileWith(Path("missing"), Path("absent")));
+    EXPECT_EQ(Read("absent"), "new contents");
+}
+
+TEST_F(PlatformTest, CopyPermissionsCarriesReadOnlyBothWays) {
+    Write("from", "x");
+    Write("to", "y");
+    fs::permissions(Path("from"), fs::perms::owner_read);
+    CopyPermissions(Path("from"), Path("to"));
+    EXPECT_FALSE(Writable(Path("to")));
+    fs::permissions(Path("from"), fs::perms::owner_read | fs::perms::owner_write);
+    CopyPermissions(Path("from"), Path("to"));
+    EXPECT_TRUE(Writable(Path("to")));
+    CopyPermissions(Path("missing"), Path("to"));
+    EXPECT_TRUE(Writable(Path("to")));
+    EXPECT_EQ(Read("to"), "y");
+}
+
+TEST_F(PlatformTest, DevicesAreToldFromFilesAndFolders) {
+    Write("file", "x");
+    EXPECT_TRUE(IsDevice(NullDevice));
+    EXPECT_FALSE(IsDevice(Path("file")));
+    EXPECT_FALSE(IsDevice(dir_.string()));
+    EXPECT_FALSE(IsDevice(Path("missing")));
+}
+
+TEST_F(PlatformTest, LibrariesMissingOrBrokenAreNotOpened) {
+    EXPECT_EQ(OpenLibrary(Path("missing.dll")), nullptr);
+    Write("broken.dll", "not a library at all");
+    EXPECT_EQ(OpenLibrary(Path("broken.dll")), nullptr);
+}
+
+TEST_F(PlatformTest, EntryPointsOfATestPlugin) {
+    SetEnvironment("CORVANE_PLUGIN_LOG", Path("calls.log"));
+    LibraryHandle library = OpenLibrary(std::string(RECORDER_PLUGIN_DIR) + "/plugin.dll");
+    ASSERT_NE(library, nullptr);
+    EXPECT_NE(FindEntryPoint(library, "Encrypt"), nullptr);
+    EXPECT_NE(FindEntryPoint(library, "Decrypt"), nullptr);
+    EXPECT_EQ(FindEntryPoint(library, "encrypt"), nullptr);
+    EXPECT_EQ(FindEntryPoint(library, "Missing"), nullptr);
+    CloseLibrary(library);
+    EXPECT_EQ(Read("calls.log"), "load\nunload\n");
+}
+
+TEST_F(PlatformTest, ConsoleCommandsDoNothingWithoutAConsole) {
+    // Standard output captured into a file: no title text.
+    testing::internal::CaptureStdout();
+    SetConsoleTitleText();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    // Standard input from a file with a key in it: no prompt, no wait, and
+    // the key stays unread.
+    Write("key", "k");
+    WithInputFrom(Path("key"), [] {
+        testing::internal::CaptureStdout();
+        WaitForKeyPress();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(std::getchar(), 'k');
+    });
+}
+
+// On Windows the C runtime library flushes its streams itself when the
+// process leaves it, so even the immediate exit loses no buffered output.
+TEST(PlatformExit, ImmediateExitSkipsTheCleanUpNormalExitRuns) {
+    // A fixed name: on Windows the child that exits is a new run of this test.
+    const std::string path = (fs::temp_directory_path() / "corvane-platform-exit-test").string();
+    auto exitWithPendingOutput = [&path](void (*end)(int), int status) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::fputs("pending", file);
+        end(status);
+    };
+    EXPECT_EXIT(exitWithPendingOutput(ExitImmediately, 3), testing::ExitedWithCode(3), "");
+#ifdef _WIN32
+    EXPECT_EQ(fs::file_size(path), 7u);
+#else
+    EXPECT_EQ(fs::file_size(path), 0u);
+#endif
+    EXPECT_EXIT(exitWithPendingOutput(ExitNormally, 4), testing::ExitedWithCode(4), "");
+    EXPECT_EQ(fs::file_size(path), 7u);
+    fs::remove(path);
+}
+
+}  // namespace
