@@ -173,5 +173,8 @@ SEALER_EXPORT void Decrypt(const char* path, std::uint64_t length) {
     std::string reason;
     if (TakePath(path, length, name) && !Unseal(name, reason)) {
         Complain(reason);
+        // A file of the unsealed name left by an earlier, failed run must not
+        // pass for what this call refused to unseal.
+        std::remove((name + CompressedTextSuffix).c_str());
     }
 }

@@ -134,6 +134,17 @@ TEST(Sealer, DamagedOrForeignSealedFilesWriteNothing) {
     ExpectRefused(box, "foreign.proto", Sealer(), "foreign.proto: not a sealed file");
 }
 
+TEST(Sealer, LeftoverOfAnEarlierRunIsNotExtractedAfterARefusal) {
+    Sandbox box;
+    SealNotes(box, LongText());
+    box.Write("notes.proto.txt.lx", Compressed("unsealed by an earlier run"));
+    RunResult run = box.Run({"notes.proto"}, "", Sealer("wrong horse"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, Banner + "1Open error.\n");
+    EXPECT_FALSE(box.Exists("notes.proto.txt.lx"));
+    EXPECT_FALSE(box.Exists("notes.proto.txt"));
+}
+
 TEST(Sealer, FailedSealingKeepsTheSourceAndWritesNoSealedFile) {
     Sandbox box;
     box.Write("notes.txt", "keep this safe");
