@@ -1,6 +1,7 @@
 #include "passphrase.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,12 +25,31 @@ void WriteToTerminal(int terminal, const std::string& text) {
     }
 }
 
+// The terminal's settings while echo is off, so that an interrupt at the
+// prompt gives the user back a terminal that echoes.
+int hiddenTerminal = -1;
+termios echoingSettings{};
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void RestoreEchoAndEnd(int signalNumber) {
+    tcsetattr(hiddenTerminal, TCSANOW, &echoingSettings);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+void CatchEndingSignals(void (*handler)(int)) {
+    for (int signalNumber : EndingSignals) signal(signalNumber, handler);
+}
+
 // Reads one line with echo switched off; false when the terminal ends first.
 bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) {
     WriteToTerminal(terminal, prompt);
     termios saved{};
     const bool hideEcho = tcgetattr(terminal, &saved) == 0;
     if (hideEcho) {
+        hiddenTerminal = terminal;
+        echoingSettings = saved;
+        CatchEndingSignals(RestoreEchoAndEnd);
         termios hidden = saved;
         hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(terminal, TCSAFLUSH, &hidden);
@@ -46,6 +66,7 @@ bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) 
     }
     if (hideEcho) {
         tcsetattr(terminal, TCSANOW, &saved);
+        CatchEndingSignals(SIG_DFL);
     }
     WriteToTerminal(terminal, "\n");
     return lineEnded || !line.empty();
