@@ -123,9 +123,7 @@ std::vector<std::uint8_t> EncodeTable(int mode, int width) {
 
 void WriteTable(int mode, int width) {
     std::vector<std::uint8_t> table = EncodeTable(mode, width);
-    if (!table.empty()) {
-        WriteBytes(HeaderSink, table.data(), table.size());
-    }
+    WriteBytes(HeaderSink, table.data(), table.size());
 }
 
 void DecodeTable(const std::uint8_t* table, std::size_t length, int mode, int width) {

@@ -27,8 +27,6 @@ set(CORVANE_HOST_BUILD "${CMAKE_SOURCE_DIR}/build/default" CACHE PATH
 set(CORVANE_WINE_E2E_EXCLUDED
   # The sealer is a Linux plug-in (OpenSSL); corvane.exe has no build of it.
   Sealer.*
-  # flock -> TemporaryFilesLockedByAnotherCompressionAreLeftAlone
-  Temporaries.LockedByAnotherCompressionAreLeftAlone
   # /dev/full and /dev/null -> NulIsTheDeviceOnlyOnWindows
   WriteFailures.DeviceOutputIsWrittenDirectlyAndNeverRemoved
   # POSIX permission bits -> AReadOnlyOutputStaysReadOnly

@@ -1,9 +1,4 @@
 // Failures must never destroy the user's data nor pass for success.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "e2e/harness.h"
@@ -57,28 +52,6 @@ TEST(SameFile, CompressingATemporaryFileIsRefused) {
         EXPECT_EQ(box.Read("tmptree2"), "precious two");
         EXPECT_FALSE(box.Exists(std::string(name) + ".lx"));
     }
-}
-
-TEST(Temporaries, LockedByAnotherCompressionAreLeftAlone) {
-    Sandbox box;
-    box.Write("data", Sample(3000));
-    for (const char* locked : {"tmptree1", "tmptree2"}) {
-        box.Write("tmptree1", "theirs 1");
-        box.Write("tmptree2", "theirs 2");
-        int fd = open(box.path(locked).c_str(), O_RDWR);
-        ASSERT_EQ(flock(fd, LOCK_EX), 0);
-        RunResult run = box.Run({"data"});
-        close(fd);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.out, Banner + NoPlugin + "temporary files in use.\n");
-        EXPECT_EQ(box.Read("tmptree1"), "theirs 1");
-        EXPECT_EQ(box.Read("tmptree2"), "theirs 2");
-        EXPECT_FALSE(box.Exists("data.lx"));
-    }
-    // Left over by a failed run and not locked: simply reused and removed.
-    RunResult run = box.Run({"data"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(box.Files(), (std::vector<std::string>{"data", "data.lx"}));
 }
 
 TEST(WriteFailures, AFullDiskKeepsTheExistingOutput) {
