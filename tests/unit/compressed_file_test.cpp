@@ -31,7 +31,7 @@ protected:
 
     // Header part as WriteHeader and WriteTable leave it in HeaderSink.
     static Bytes WrittenHeaderPart(int finalBitCount) {
-        HeaderSink = std::tmpfile();
+        HeaderSink = TempStream();
         EXPECT_NE(HeaderSink, nullptr);
         WriteHeader(finalBitCount);
         WriteTable(tableMode, widthCode);

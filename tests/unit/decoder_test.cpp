@@ -14,7 +14,7 @@ protected:
     // lastBits 0 stands for a full last byte, as in the header.
     void Prepare(const Bytes& payload, int lastBits, std::uint64_t total) {
         SourceStream = StreamWith(payload);
-        if (!displayMode) DataSink = std::tmpfile();
+        if (!displayMode) DataSink = TempStream();
         finalBits = static_cast<std::uint8_t>(lastBits == 0 ? 8 : lastBits);
         storedTotal = total;
     }
@@ -79,7 +79,7 @@ TEST_F(DecoderTest, RestoresWhatTheEncoderWrote) {
             const Bytes input = RandomBytes(3000, static_cast<unsigned>(chunkSize));
             SetCountsOf(input);
             SourceStream = StreamWith(input);
-            DataSink = std::tmpfile();
+            DataSink = TempStream();
             const int lastBits = EncodePayload(chunkSize);
             const Bytes payload = ContentsOf(DataSink);
             CloseStream(SourceStream);

@@ -14,7 +14,7 @@ protected:
     std::pair<Bytes, int> Encode(const Bytes& input, std::int32_t chunkSize = ChunkSize) {
         SetCountsOf(input);
         SourceStream = StreamWith(input);
-        DataSink = std::tmpfile();
+        DataSink = TempStream();
         const int finalBitCount = EncodePayload(chunkSize);
         EXPECT_EQ(Count(), 0);
         EXPECT_EQ(OutputIndex, -1);
@@ -69,7 +69,7 @@ TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
     auto encodeWithCounts = [&](const Bytes& counted) {
         SetCountsOf(counted);
         SourceStream = StreamWith(input);
-        DataSink = std::tmpfile();
+        DataSink = TempStream();
         EncodePayload(2);
     };
     EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA")), testing::Eq("Read error.\n"));
@@ -79,7 +79,7 @@ TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
         {
             SetCountsOf(BytesOf("AD"));
             SourceStream = StreamWith(BytesOf("AD"));
-            DataSink = std::tmpfile();
+            DataSink = TempStream();
             EncodePayload();
         },
         testing::Eq("wrong tree find list.\n"));

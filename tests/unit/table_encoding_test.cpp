@@ -163,7 +163,7 @@ TEST_F(TableEncodingTest, UnusedModeStoresAndWritesNothing) {
 
 TEST_F(TableEncodingTest, WriteTableAppendsTheEncoding) {
     SaveText("abracadabra");
-    HeaderSink = std::tmpfile();
+    HeaderSink = TempStream();
     ASSERT_NE(HeaderSink, nullptr);
     std::fputc(0x87, HeaderSink);
     WriteTable(RunsTable, 0);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <random>
@@ -19,13 +20,33 @@
 #include "format/compressed_file.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
+#include "platform/platform.h"
 
 using Bytes = std::vector<std::uint8_t>;
 using CodeTable = std::vector<std::pair<std::uint8_t, std::string>>;
 
+// A new, empty read-write stream on a file of this process's own, gone once
+// the stream is closed. Not std::tmpfile: the Windows C runtime names its
+// temporaries in a fixed sequence that every process starts afresh, so test
+// processes run side by side open each other's files, and one of them gets
+// no stream at all.
+inline std::FILE* TempStream() {
+    static unsigned serial = 0;
+    const std::string name = (std::filesystem::temp_directory_path() /
+                              ("corvane-unit-" + std::to_string(ProcessId()) + "-" + std::to_string(++serial)))
+                                 .string();
+#ifdef _WIN32
+    return std::fopen(name.c_str(), "w+bD");  // D: removed when closed
+#else
+    std::FILE* stream = std::fopen(name.c_str(), "w+b");
+    if (stream != nullptr) std::remove(name.c_str());
+    return stream;
+#endif
+}
+
 // A temporary stream holding the data, at its start; null if none can be made.
 inline std::FILE* StreamWith(const Bytes& data) {
-    std::FILE* stream = std::tmpfile();
+    std::FILE* stream = TempStream();
     if (stream == nullptr) return nullptr;
     if (!data.empty()) std::fwrite(data.data(), 1, data.size(), stream);
     std::rewind(stream);
