@@ -8,13 +8,9 @@
 
 namespace {
 
-std::size_t CountWidth(int width) {
-    return static_cast<std::size_t>(width) + 1;
-}
+std::size_t CountWidth(int width) { return static_cast<std::size_t>(width) + 1; }
 
-bool Present(int symbol) {
-    return SavedFrequencies[symbol].count != 0;
-}
+bool Present(int symbol) { return SavedFrequencies[symbol].count != 0; }
 
 void AppendCount(std::vector<std::uint8_t>& table, std::uint64_t count, int width) {
     for (std::size_t k = 0; k < CountWidth(width); ++k) {
@@ -22,15 +18,11 @@ void AppendCount(std::vector<std::uint8_t>& table, std::uint64_t count, int widt
     }
 }
 
-[[noreturn]] void WrongFile() {
-    Fatal("wrong compressed file.");
-}
+[[noreturn]] void WrongFile() { Fatal("wrong compressed file."); }
 
 void DecodeFull(const std::uint8_t* table, std::size_t length, int width) {
     std::size_t b = CountWidth(width);
-    if (length != 256 * b) {
-        WrongFile();
-    }
+    if (length != 256 * b) WrongFile();
     for (std::size_t s = 0; s < 256; ++s) {
         std::uint64_t count = 0;
         ReadCount(count, table + s * b, width);
@@ -40,9 +32,7 @@ void DecodeFull(const std::uint8_t* table, std::size_t length, int width) {
 
 void DecodeSparse(const std::uint8_t* table, std::size_t length, int width) {
     std::size_t entry = CountWidth(width) + 1;
-    if (length % entry != 0) {
-        WrongFile();
-    }
+    if (length % entry != 0) WrongFile();
     for (std::size_t p = 0; p < length; p += entry) {
         std::uint64_t count = 0;
         ReadCount(count, table + p + 1, width);
@@ -60,15 +50,11 @@ void DecodeRuns(const std::uint8_t* table, std::size_t length, int width) {
     while (p < length) {
         std::uint8_t s = table[p++];
         while (!(s == 0 && storedAny)) {
-            if (length - p < b) {
-                WrongFile();
-            }
+            if (length - p < b) WrongFile();
             std::uint64_t count = 0;
             ReadCount(count, table + p, width);
             p += b;
-            if (count == 0) {
-                break;
-            }
+            if (count == 0) break;
             FrequencyTable[s].count = count;
             storedAny = true;
             s = static_cast<std::uint8_t>(s + 1);

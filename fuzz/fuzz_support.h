@@ -43,7 +43,7 @@ void FreeSink(MemorySink& sink);
 
 // Stops the process loudly, so the fuzzer and the replay driver report it.
 [[noreturn]] void Finding(const std::string& what);
-#define FUZZ_CHECK(condition, what) \
-    do {                            \
+#define FUZZ_CHECK(condition, what)      \
+    do {                                 \
         if (!(condition)) Finding(what); \
     } while (false)

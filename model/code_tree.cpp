@@ -11,9 +11,7 @@ CodeEntry CodeList;
 namespace {
 
 TreeNode* NodeFor(SymbolStat& entry) {
-    if (entry.node != nullptr) {
-        return entry.node;
-    }
+    if (entry.node != nullptr) return entry.node;
     TreeNode* leaf = new TreeNode;
     leaf->symbol = static_cast<std::uint8_t>(entry.symbol & 0xFF);
     return leaf;
@@ -52,32 +50,22 @@ void BuildTree(bool withCodes) {
     while (p < 256 && FrequencyTable[p].count == 0) {
         ++p;
     }
-    if (p >= 255) {
-        Fatal("only one character OR no character.");
-    }
+    if (p >= 255) Fatal("only one character OR no character.");
     while (true) {
         MergeEntries(p);
         ++p;
-        if (p >= 255) {
-            break;
-        }
+        if (p >= 255) break;
         SortByCount(p, 255);
     }
     TreeRoot = FrequencyTable[255].node;
-    if (withCodes) {
-        CollectCodes(TreeRoot);
-    }
+    if (withCodes) CollectCodes(TreeRoot);
 }
 
 // Pre-order walk, so the leaves are listed from left to right.
 void CollectCodes(TreeNode* node) {
     while (node != nullptr) {
-        if (node->left == nullptr && node->right == nullptr) {
-            AppendCode(node);
-        }
-        if (node->left != nullptr) {
-            CollectCodes(node->left);
-        }
+        if (node->left == nullptr && node->right == nullptr) AppendCode(node);
+        if (node->left != nullptr) CollectCodes(node->left);
         node = node->right;
     }
 }
@@ -92,9 +80,7 @@ std::string CodeOf(const TreeNode* leaf) {
 }
 
 void FreeTree(TreeNode* node) {
-    if (node == nullptr) {
-        return;
-    }
+    if (node == nullptr) return;
     FreeTree(node->left);
     FreeTree(node->right);
     delete node;

@@ -12,7 +12,7 @@ struct TreeNode {
 
 struct CodeEntry {
     std::uint8_t symbol = 0;
-    std::string code;  // '0' and '1', first bit first
+    std::string code;           // '0' and '1', first bit first
     CodeEntry* next = nullptr;  // owning
 };
 

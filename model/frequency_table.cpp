@@ -22,9 +22,7 @@ void InitSymbols() {
 
 void CountBytes() {
     unsigned char block[CountBlockSize];
-    if (AtEndOfFile(SourceStream)) {
-        return;
-    }
+    if (AtEndOfFile(SourceStream)) return;
     do {
         std::size_t delivered = ReadBytes(SourceStream, block, CountBlockSize);
         for (std::size_t k = 0; k < delivered; ++k) {
@@ -42,9 +40,7 @@ void SnapshotCounts() {
 // Top-down merge sort. On equal counts the left entry goes first, which keeps
 // the order of equal entries: the tree builder depends on it.
 void SortByCount(std::int32_t start, std::int32_t last) {
-    if (start >= last) {
-        return;
-    }
+    if (start >= last) return;
     std::int32_t mid = start + (last - start) / 2;
     SortByCount(start, mid);
     SortByCount(mid + 1, last);

@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -33,8 +34,7 @@ bool IsConsole(std::FILE* stream) {
 // neither opened again nor rewritten, so a lock on it guards nothing.
 bool DeletePending(HANDLE file) {
     FILE_STANDARD_INFO info{};
-    return GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) &&
-           info.DeletePending;
+    return GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) && info.DeletePending;
 }
 
 }  // namespace
@@ -179,9 +179,10 @@ void ExitImmediately(int status) { _exit(status); }
 // True when the name still refers to the file open on the descriptor: a
 // holder may remove the file between our open and our lock.
 static bool StillNamed(int fd, const std::string& name) {
-    struct stat opened {}, named {};
-    return fstat(fd, &opened) == 0 && stat(name.c_str(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    struct stat opened {};
+    struct stat named {};
+    return fstat(fd, &opened) == 0 && stat(name.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
 }
 
 LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
@@ -201,9 +202,7 @@ LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
     return LockResult::Failed;
 }
 
-bool TruncateLockedFile(const FileLock& lock) {
-    return ftruncate(static_cast<int>(lock.handle), 0) == 0;
-}
+bool TruncateLockedFile(const FileLock& lock) { return ftruncate(static_cast<int>(lock.handle), 0) == 0; }
 
 void ReleaseFileLock(FileLock& lock) {
     if (lock.handle == -1) return;
@@ -230,8 +229,8 @@ void CopyPermissions(const std::string& from, const std::string& to) {
 
 bool IsDevice(const std::string& name) {
     struct stat info {};
-    return stat(name.c_str(), &info) == 0 &&
-           (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+    return stat(name.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ||
+                                              S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }

@@ -15,7 +15,7 @@ void WaitForKeyPress();
 
 // Dynamic libraries, looked up by file name the platform's usual way.
 using LibraryHandle = void*;
-LibraryHandle OpenLibrary(const std::string& fileName);  // null on failure
+LibraryHandle OpenLibrary(const std::string& fileName);         // null on failure
 void* FindEntryPoint(LibraryHandle library, const char* name);  // null when missing
 void CloseLibrary(LibraryHandle library);
 

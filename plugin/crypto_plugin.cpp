@@ -31,22 +31,16 @@ bool LoadPlugin(const std::string& fileName) {
 }
 
 bool RunDecrypt(const std::string& path) {
-    if (PluginLibrary.decrypt != nullptr) {
-        PluginLibrary.decrypt(path.c_str(), path.size());
-    }
+    if (PluginLibrary.decrypt != nullptr) PluginLibrary.decrypt(path.c_str(), path.size());
     ReleasePlugin();
     return true;
 }
 
 void RunEncrypt(const std::string& path) {
-    if (PluginLibrary.encrypt != nullptr) {
-        PluginLibrary.encrypt(path.c_str(), path.size());
-    }
+    if (PluginLibrary.encrypt != nullptr) PluginLibrary.encrypt(path.c_str(), path.size());
 }
 
 void ReleasePlugin() {
-    if (PluginLibrary.handle != nullptr) {
-        CloseLibrary(PluginLibrary.handle);
-    }
+    if (PluginLibrary.handle != nullptr) CloseLibrary(PluginLibrary.handle);
     PluginLibrary = LoadedPlugin{};
 }

@@ -18,9 +18,7 @@ void WriteToTerminal(int terminal, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t written = write(terminal, text.data() + done, text.size() - done);
-        if (written <= 0) {
-            return;
-        }
+        if (written <= 0) return;
         done += static_cast<std::size_t>(written);
     }
 }
@@ -72,8 +70,7 @@ bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) 
     return lineEnded || !line.empty();
 }
 
-bool AskOnTerminal(const std::string& prompt, bool confirm, std::string& passphrase,
-                   std::string& reason) {
+bool AskOnTerminal(const std::string& prompt, bool confirm, std::string& passphrase, std::string& reason) {
     const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0) {
         reason = "no passphrase: set CORVANE_PASSPHRASE or run on a terminal";
@@ -99,14 +96,11 @@ bool AskOnTerminal(const std::string& prompt, bool confirm, std::string& passphr
 }  // namespace
 
 void WipeText(std::string& text) {
-    if (!text.empty()) {
-        OPENSSL_cleanse(text.data(), text.size());
-    }
+    if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
     text.clear();
 }
 
-bool ObtainPassphrase(const std::string& prompt, bool confirm, std::string& passphrase,
-                      std::string& reason) {
+bool ObtainPassphrase(const std::string& prompt, bool confirm, std::string& passphrase, std::string& reason) {
     if (const char* fromEnvironment = std::getenv(PassphraseVariable)) {
         passphrase = fromEnvironment;
     } else if (!AskOnTerminal(prompt, confirm, passphrase, reason)) {

@@ -37,23 +37,17 @@ struct KeyGuard {
     ~KeyGuard() { OPENSSL_cleanse(key.data(), key.size()); }
 };
 
-KdfParams ReadKdfParams(const Bytes& sealed) {
-    return KdfParams{sealed[5], sealed[6], sealed[7]};
-}
+KdfParams ReadKdfParams(const Bytes& sealed) { return KdfParams{sealed[5], sealed[6], sealed[7]}; }
 
 bool KdfParamsAcceptable(const KdfParams& kdf) {
-    if (kdf.log2N < 1 || kdf.log2N > 40 || kdf.r < 1 || kdf.p < 1 || kdf.p > MaxParallelism) {
-        return false;
-    }
+    if (kdf.log2N < 1 || kdf.log2N > 40 || kdf.r < 1 || kdf.p < 1 || kdf.p > MaxParallelism) return false;
     const std::uint64_t n = std::uint64_t{1} << kdf.log2N;
     return 128ull * kdf.r * (n + kdf.p + 2) <= MaxKdfMemory;
 }
 
-bool DeriveKey(const std::string& passphrase, const unsigned char* salt, const KdfParams& kdf,
-               Key& key) {
-    return EVP_PBE_scrypt(passphrase.data(), passphrase.size(), salt, SaltSize,
-                          std::uint64_t{1} << kdf.log2N, kdf.r, kdf.p, MaxKdfMemory + (1u << 20),
-                          key.data(), key.size()) == 1;
+bool DeriveKey(const std::string& passphrase, const unsigned char* salt, const KdfParams& kdf, Key& key) {
+    return EVP_PBE_scrypt(passphrase.data(), passphrase.size(), salt, SaltSize, std::uint64_t{1} << kdf.log2N,
+                          kdf.r, kdf.p, MaxKdfMemory + (1u << 20), key.data(), key.size()) == 1;
 }
 
 void WriteHeader(const KdfParams& kdf, unsigned char* header) {
@@ -65,16 +59,14 @@ void WriteHeader(const KdfParams& kdf, unsigned char* header) {
 }
 
 // Runs the cipher over `size` bytes from `in` to `out` (which may be equal).
-bool CipherUpdate(EVP_CIPHER_CTX* context, bool encrypt, const unsigned char* in,
-                  unsigned char* out, std::size_t size) {
+bool CipherUpdate(EVP_CIPHER_CTX* context, bool encrypt, const unsigned char* in, unsigned char* out,
+                  std::size_t size) {
     for (std::size_t done = 0; done < size;) {
         const int step = static_cast<int>(std::min(CipherStep, size - done));
         int written = 0;
         const int ok = encrypt ? EVP_EncryptUpdate(context, out + done, &written, in + done, step)
                                : EVP_DecryptUpdate(context, out + done, &written, in + done, step);
-        if (ok != 1 || written != step) {
-            return false;
-        }
+        if (ok != 1 || written != step) return false;
         done += static_cast<std::size_t>(step);
     }
     return true;
@@ -87,13 +79,13 @@ bool AddAssociatedData(EVP_CIPHER_CTX* context, bool encrypt, const unsigned cha
                     : EVP_DecryptUpdate(context, nullptr, &written, header, size)) == 1;
 }
 
-bool EncryptBody(const Key& key, const unsigned char* header, const Bytes& plain,
-                 unsigned char* out, unsigned char* tag) {
+bool EncryptBody(const Key& key, const unsigned char* header, const Bytes& plain, unsigned char* out,
+                 unsigned char* tag) {
     CipherContext context(EVP_CIPHER_CTX_new());
     int finalBytes = 0;
     return context != nullptr &&
-           EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(),
-                              header + NonceOffset) == 1 &&
+           EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), header + NonceOffset) ==
+               1 &&
            AddAssociatedData(context.get(), true, header) &&
            CipherUpdate(context.get(), true, plain.data(), out, plain.size()) &&
            EVP_EncryptFinal_ex(context.get(), out + plain.size(), &finalBytes) == 1 &&
@@ -107,8 +99,8 @@ bool DecryptBody(const Key& key, Bytes& data, std::size_t bodySize) {
     unsigned char* tag = body + bodySize;
     int finalBytes = 0;
     return context != nullptr &&
-           EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(),
-                              header + NonceOffset) == 1 &&
+           EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), header + NonceOffset) ==
+               1 &&
            AddAssociatedData(context.get(), false, header) &&
            CipherUpdate(context.get(), false, body, body, bodySize) &&
            EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, SealTagSize, tag) == 1 &&
@@ -117,8 +109,8 @@ bool DecryptBody(const Key& key, Bytes& data, std::size_t bodySize) {
 
 }  // namespace
 
-bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParams& kdf,
-               Bytes& sealed, std::string& reason) {
+bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParams& kdf, Bytes& sealed,
+               std::string& reason) {
     if (!KdfParamsAcceptable(kdf)) {
         reason = "unsupported key-derivation parameters";
         return false;

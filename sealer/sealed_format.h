@@ -31,8 +31,8 @@ inline constexpr std::size_t SealHeaderSize = 36;
 inline constexpr std::size_t SealTagSize = 16;
 
 // Seals `plain` into a complete sealed file. False with a reason on failure.
-bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParams& kdf,
-               Bytes& sealed, std::string& reason);
+bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParams& kdf, Bytes& sealed,
+               std::string& reason);
 
 // Checks the magic, version and key-derivation parameters of a sealed file
 // without needing the passphrase. False with a reason when it is not one.

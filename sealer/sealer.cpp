@@ -23,9 +23,7 @@ const std::string CompressedTextSuffix = ".txt.lx";
 const std::string SealedSuffix = ".proto";
 constexpr std::size_t ReadStep = 1u << 20;
 
-void Complain(const std::string& message) {
-    std::fprintf(stderr, "sealer: %s\n", message.c_str());
-}
+void Complain(const std::string& message) { std::fprintf(stderr, "sealer: %s\n", message.c_str()); }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
@@ -63,9 +61,7 @@ bool ReadWholeFile(const std::string& name, Bytes& content, std::string& reason)
     } while (got == ReadStep);
     const bool failed = std::ferror(in) != 0;
     std::fclose(in);
-    if (failed) {
-        reason = "cannot read " + name;
-    }
+    if (failed) reason = "cannot read " + name;
     return !failed;
 }
 
@@ -73,12 +69,8 @@ bool WriteAll(int descriptor, const Bytes& content) {
     std::size_t done = 0;
     while (done < content.size()) {
         const ssize_t written = write(descriptor, content.data() + done, content.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
         done += static_cast<std::size_t>(written);
     }
     return true;
@@ -86,16 +78,14 @@ bool WriteAll(int descriptor, const Bytes& content) {
 
 // Writes the file under a temporary name in the same folder and renames it
 // into place only once every byte is on disk.
-bool WriteFileInPlace(const std::string& name, const Bytes& content, mode_t mode,
-                      std::string& reason) {
+bool WriteFileInPlace(const std::string& name, const Bytes& content, mode_t mode, std::string& reason) {
     std::string tempName = name + ".XXXXXX";
     const int descriptor = mkstemp(tempName.data());
     if (descriptor < 0) {
         reason = SystemReason("cannot create a file beside", name);
         return false;
     }
-    bool ok = WriteAll(descriptor, content) && fchmod(descriptor, mode) == 0 &&
-              fsync(descriptor) == 0;
+    bool ok = WriteAll(descriptor, content) && fchmod(descriptor, mode) == 0 && fsync(descriptor) == 0;
     ok = close(descriptor) == 0 && ok;
     ok = ok && std::rename(tempName.c_str(), name.c_str()) == 0;
     if (!ok) {
@@ -107,9 +97,7 @@ bool WriteFileInPlace(const std::string& name, const Bytes& content, mode_t mode
 
 mode_t PermissionsOf(const std::string& name) {
     struct stat status {};
-    if (stat(name.c_str(), &status) != 0) {
-        return 0600;
-    }
+    if (stat(name.c_str(), &status) != 0) return 0600;
     return status.st_mode & 0777;
 }
 
@@ -119,16 +107,11 @@ bool Seal(const std::string& compressedName, std::string& reason) {
         return false;
     }
     const std::string sealedName =
-        compressedName.substr(0, compressedName.size() - CompressedTextSuffix.size()) +
-        SealedSuffix;
+        compressedName.substr(0, compressedName.size() - CompressedTextSuffix.size()) + SealedSuffix;
     Bytes plain;
-    if (!ReadWholeFile(compressedName, plain, reason)) {
-        return false;
-    }
+    if (!ReadWholeFile(compressedName, plain, reason)) return false;
     std::string passphrase;
-    if (!ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason)) {
-        return false;
-    }
+    if (!ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason)) return false;
     Bytes sealed;
     const bool sealedOk = SealBytes(plain, passphrase, KdfParams{}, sealed, reason);
     WipeText(passphrase);
@@ -137,16 +120,13 @@ bool Seal(const std::string& compressedName, std::string& reason) {
 
 bool Unseal(const std::string& sealedName, std::string& reason) {
     Bytes data;
-    if (!ReadWholeFile(sealedName, data, reason)) {
-        return false;
-    }
+    if (!ReadWholeFile(sealedName, data, reason)) return false;
     if (!CheckSealedHeader(data, reason)) {
         reason = sealedName + ": " + reason;
         return false;
     }
     std::string passphrase;
-    if (!ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase,
-                          reason)) {
+    if (!ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase, reason)) {
         return false;
     }
     const bool unsealed = UnsealBytes(data, passphrase, reason);
@@ -163,9 +143,7 @@ bool Unseal(const std::string& sealedName, std::string& reason) {
 SEALER_EXPORT void Encrypt(const char* path, std::uint64_t length) {
     std::string name;
     std::string reason;
-    if (TakePath(path, length, name) && !Seal(name, reason)) {
-        Complain(reason);
-    }
+    if (TakePath(path, length, name) && !Seal(name, reason)) Complain(reason);
 }
 
 SEALER_EXPORT void Decrypt(const char* path, std::uint64_t length) {

@@ -29,7 +29,8 @@ TEST(SameFile, ExtractingOntoItsOwnInputIsRefused) {
     for (const char* output : {"data.lx", "./data.lx", "link.lx"}) {
         RunResult run = box.Run({}, std::string("2 data.lx ") + output + "\n");
         EXPECT_EQ(run.exitCode, 1) << output;
-        EXPECT_EQ(run.out, Banner + Menu + "choose file to extract:\nenter output file:\n"
+        EXPECT_EQ(run.out, Banner + Menu +
+                               "choose file to extract:\nenter output file:\n"
                                "input and output are the same file.\n");
         EXPECT_EQ(box.Read("data.lx"), compressed);
     }
@@ -108,7 +109,8 @@ TEST(WriteFailures, ReplacedFileKeepsItsPermissions) {
     Sandbox box;
     box.Write("data", Sample(3000));
     box.Write("data.lx", "old");
-    fs::permissions(box.path("data.lx"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(box.path("data.lx"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_EQ(box.Run({"data"}).exitCode, 0);
     EXPECT_EQ(fs::status(box.path("data.lx")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);

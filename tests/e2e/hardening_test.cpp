@@ -30,11 +30,22 @@ namespace fs = std::filesystem;
 const std::string NoPlugin = "error: cannot find lockfern.dll\n";
 const std::string Menu = "0: exit, 1: compress, 2: extract :\n";
 
-const std::set<std::string> OwnMessages = {
-    "Write error.", "Read error.", "wrong compressed file.", "only one character OR no character.",
-    "1Open error.", "1open error.", "2open error.", "3open error.", "open tree file error.",
-    "temporary files in use.", "input and output are the same file.", "out of memory.",
-    "input too large.", "wrong tree.", "wrong tree find list.", "wrong command."};
+const std::set<std::string> OwnMessages = {"Write error.",
+                                           "Read error.",
+                                           "wrong compressed file.",
+                                           "only one character OR no character.",
+                                           "1Open error.",
+                                           "1open error.",
+                                           "2open error.",
+                                           "3open error.",
+                                           "open tree file error.",
+                                           "temporary files in use.",
+                                           "input and output are the same file.",
+                                           "out of memory.",
+                                           "input too large.",
+                                           "wrong tree.",
+                                           "wrong tree find list.",
+                                           "wrong command."};
 
 std::string Sample(std::size_t size, unsigned seed = 12345) {
     std::string text;
@@ -192,7 +203,8 @@ TEST(StageWriteFailures, EveryLimitFailsCleanlyOrWritesTheWholeFile) {
         box.Write("data", input);
         for (std::size_t limit : Limits({SmallestLimit, header - 1, header, payload - 1, payload,
                                          compressed.size() - 1, compressed.size()})) {
-            const std::string context = "limit " + std::to_string(limit) + " of " + std::to_string(compressed.size());
+            const std::string context =
+                "limit " + std::to_string(limit) + " of " + std::to_string(compressed.size());
             box.Write("data.lx", "old compressed");
             std::error_code error;
             fs::remove(box.path("tmptree1"), error);
@@ -312,9 +324,9 @@ TEST(ChangingSource, APipeThatYieldsOtherBytesTheSecondTime) {
     struct Case {
         std::string name, second;
     };
-    for (const Case& change : {Case{"shrinks", first.substr(0, 1500)}, Case{"grows", first + "more"},
-                               Case{"ends at once", ""}, Case{"has a new byte value", otherValue},
-                               Case{"stays the same", first}}) {
+    for (const Case& change :
+         {Case{"shrinks", first.substr(0, 1500)}, Case{"grows", first + "more"}, Case{"ends at once", ""},
+          Case{"has a new byte value", otherValue}, Case{"stays the same", first}}) {
         Sandbox box;
         ASSERT_EQ(mkfifo(box.path("pipe").c_str(), 0600), 0);
         std::atomic<bool> stop{false};
@@ -350,7 +362,8 @@ TEST(ChangingSource, ARegularFileChangedDuringTheRun) {
         box.Write("big", original);
         std::atomic<bool> stop{false};
         std::thread changer([&] {
-            while (!stop && !box.Exists("tmptree2")) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            while (!stop && !box.Exists("tmptree2"))
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
             if (stop) return;
             if (grow) {
                 int fd = open(box.path("big").c_str(), O_WRONLY | O_APPEND);
@@ -375,7 +388,8 @@ TEST(ChangingSource, ARegularFileChangedDuringTheRun) {
         fs::remove(box.path("big"));
         ASSERT_EQ(box.Run({"big.lx"}).exitCode, 0) << context;
         const std::string output = box.Read("big");
-        EXPECT_TRUE(output == original || output == changed) << context << ": the output is no version of the file";
+        EXPECT_TRUE(output == original || output == changed)
+            << context << ": the output is no version of the file";
     }
 }
 
@@ -406,7 +420,8 @@ TEST(Concurrency, TwoCompressionsStartedAtOnceInOneFolder) {
     fs::create_directories(logs);
     for (int round = 0; round < 3; ++round) {
         Sandbox box;
-        const std::string inputs[2] = {Sample(512 << 10, 1 + round), AllByteValues() + Sample(400000, 50 + round)};
+        const std::string inputs[2] = {Sample(512 << 10, 1 + round),
+                                       AllByteValues() + Sample(400000, 50 + round)};
         box.Write("a", inputs[0]);
         box.Write("b", inputs[1]);
         const pid_t first = Launch(box, "a", logs / "a");
@@ -507,11 +522,13 @@ TEST(DamagedFiles, RandomGarbageWithAndWithoutADisplayName) {
             ExpectOwnRefusal(run, context);
             EXPECT_FALSE(box.Exists(output)) << context;
             const std::string message = LastLine(run.out) + "\n";
-            EXPECT_TRUE(run.out == Banner + NoPlugin + message || run.out == Banner + NoPlugin + Separator + message)
+            EXPECT_TRUE(run.out == Banner + NoPlugin + message ||
+                        run.out == Banner + NoPlugin + Separator + message)
                 << context << ": text shown before the refusal";
         } else if (shown) {
             EXPECT_FALSE(box.Exists(output)) << context;
-            EXPECT_EQ(run.out.substr(run.out.size() - Separator.size() - 22), Separator + "Extract successfully.\n");
+            EXPECT_EQ(run.out.substr(run.out.size() - Separator.size() - 22),
+                      Separator + "Extract successfully.\n");
         } else {
             ExpectFaithfulDecoding(garbage, box.Read(output), context);
         }

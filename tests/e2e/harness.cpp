@@ -150,7 +150,8 @@ void SetLimits(const RunOptions& options) {
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (options.addressSpaceLimit >= 0) {
-        rlimit limit{static_cast<rlim_t>(options.addressSpaceLimit), static_cast<rlim_t>(options.addressSpaceLimit)};
+        rlimit limit{static_cast<rlim_t>(options.addressSpaceLimit),
+                     static_cast<rlim_t>(options.addressSpaceLimit)};
         setrlimit(RLIMIT_AS, &limit);
     }
 }

@@ -9,10 +9,10 @@
 // writes "\r\n", which the harness turns back into "\n" (rawOut and rawErr
 // keep the bytes as they arrived).
 struct RunResult {
-    int exitCode = -1;    // -1 when ended by a signal
-    int signal = 0;       // the signal that ended it, or 0
-    std::string out;      // standard output
-    std::string err;      // standard error
+    int exitCode = -1;  // -1 when ended by a signal
+    int signal = 0;     // the signal that ended it, or 0
+    std::string out;    // standard output
+    std::string err;    // standard error
     std::string rawOut;
     std::string rawErr;
     bool keyTyped = false;  // onTerminal: the program waited at the prompt and got a key
@@ -20,9 +20,9 @@ struct RunResult {
 
 struct RunOptions {
     std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
-    long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes for the child, SIGXFSZ ignored
+    long fileSizeLimit = -1;      // RLIMIT_FSIZE in bytes for the child, SIGXFSZ ignored
     long addressSpaceLimit = -1;  // RLIMIT_AS in bytes for the child
-    std::string program;  // another copy of the program to run, empty for CorvaneBinary()
+    std::string program;          // another copy of the program to run, empty for CorvaneBinary()
     // Standard input and output on a terminal of their own instead of files;
     // out is what the terminal showed. Once it shows typeKeyAfter, and the
     // program still runs a moment later, one key is typed.

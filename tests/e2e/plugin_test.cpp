@@ -115,8 +115,7 @@ void ExpectRefused(const Sandbox& box, const std::string& sealedName, const RunO
 TEST(Sealer, WrongPassphraseOrNoneWritesNothing) {
     Sandbox box;
     SealNotes(box, LongText());
-    ExpectRefused(box, "notes.proto", Sealer("wrong horse"),
-                  "notes.proto: wrong passphrase or damaged file");
+    ExpectRefused(box, "notes.proto", Sealer("wrong horse"), "notes.proto: wrong passphrase or damaged file");
     ExpectRefused(box, "notes.proto", Sealer(""), "empty passphrase refused");
 }
 
@@ -261,7 +260,8 @@ TEST(Recorder, LoadedForAnyPathButNotForMenuOptionsOrTwoArguments) {
     Sandbox box;
     box.Write("notes.txt", "abracadabra");
     RunResult run = box.Run({""}, "notes.txt\n", Recorder());
-    EXPECT_EQ(run.out, Banner + "choose file to compress:\nnotes.txt.lx\nrecorder: Encrypt notes.txt.lx\n" + Done);
+    EXPECT_EQ(run.out,
+              Banner + "choose file to compress:\nnotes.txt.lx\nrecorder: Encrypt notes.txt.lx\n" + Done);
     EXPECT_EQ(box.Read(CallLog), "load\nEncrypt notes.txt.lx 12 exists\nunload notes.txt.lx missing\n");
     fs::remove(box.path(CallLog));
 

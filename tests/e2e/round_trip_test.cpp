@@ -35,8 +35,10 @@ std::string RandomBytes(std::size_t size, int values, unsigned seed) {
 
 TEST(RoundTrip, WorkedExamplesAreExact) {
     EXPECT_EQ(RoundTrip("aab"), std::string("\x43\x04\x61\x02\x62\x01\xC0", 7));
-    EXPECT_EQ(RoundTrip("abracadabra"), std::string("\x87\x09\x61\x05\x02\x01\x01\x00\x72\x02\x00\x79\x8D\x78", 14));
-    std::string expected = std::string("\x55\x06\x00\x61\x2C\x01\x62\x01\x00", 9) + std::string(37, '\xFF') + "\xF0";
+    EXPECT_EQ(RoundTrip("abracadabra"),
+              std::string("\x87\x09\x61\x05\x02\x01\x01\x00\x72\x02\x00\x79\x8D\x78", 14));
+    std::string expected =
+        std::string("\x55\x06\x00\x61\x2C\x01\x62\x01\x00", 9) + std::string(37, '\xFF') + "\xF0";
     EXPECT_EQ(RoundTrip(std::string(300, 'a') + "b"), expected);
 }
 
@@ -54,7 +56,8 @@ TEST(RoundTrip, AllByteValuesAndTwoValues) {
 }
 
 TEST(RoundTrip, SizesAroundBlockMultiples) {
-    for (std::size_t size : {4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 65536u}) RoundTrip(RandomBytes(size, 5, 3));
+    for (std::size_t size : {4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 65536u})
+        RoundTrip(RandomBytes(size, 5, 3));
 }
 
 TEST(RoundTrip, CanterburyCorpus) {

@@ -16,7 +16,9 @@ const std::string Help =
 const std::string Aab = "aab";
 const std::string AabCompressed = std::string("\x43\x04\x61\x02\x62\x01\xC0", 7);
 
-std::string Extracted(const std::string& text) { return Separator + text + "\n" + Separator + "Extract successfully.\n"; }
+std::string Extracted(const std::string& text) {
+    return Separator + text + "\n" + Separator + "Extract successfully.\n";
+}
 
 TEST(Options, HelpAndVersionAnswerAndTouchNothing) {
     Sandbox box;
@@ -89,8 +91,8 @@ TEST(Menu, ExtractAsksForBothNamesAndNeverDisplays) {
     box.Write("small.txt.lx", AabCompressed);
     RunResult run = box.Run({}, "2\nsmall.txt.lx\nout.txt\n");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, Banner + Menu + "choose file to extract:\nenter output file:\n" + Separator + Separator +
-                           "Extract successfully.\n");
+    EXPECT_EQ(run.out, Banner + Menu + "choose file to extract:\nenter output file:\n" + Separator +
+                           Separator + "Extract successfully.\n");
     EXPECT_EQ(box.Read("out.txt"), Aab);
     EXPECT_EQ(box.Read("small.txt.lx"), AabCompressed);
 }

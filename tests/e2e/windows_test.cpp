@@ -25,7 +25,9 @@ std::string OnConsole(const std::string& text) {
     return shown;
 }
 
-std::string Shown(const std::string& text) { return Separator + text + "\n" + Separator + "Extract successfully.\n"; }
+std::string Shown(const std::string& text) {
+    return Separator + text + "\n" + Separator + "Extract successfully.\n";
+}
 
 std::string Written() { return Separator + Separator + "Extract successfully.\n"; }
 
@@ -89,7 +91,8 @@ TEST(Windows, TitleAndPauseOnlyOnAConsole) {
     EXPECT_TRUE(run.keyTyped) << "no wait for a key";
     EXPECT_NE(run.out.find("\033]0;Corvane\007"), std::string::npos) << run.out;
     const std::string shown = TerminalText(run.out);
-    const std::string prompt = UnderWine() ? "Press any key to continue..." : "Press any key to continue . . .";
+    const std::string prompt =
+        UnderWine() ? "Press any key to continue..." : "Press any key to continue . . .";
     EXPECT_NE(shown.find(prompt), std::string::npos) << shown;
     EXPECT_LT(shown.find("Extract successfully."), shown.find(prompt)) << shown;
     EXPECT_EQ(box.Files(), std::vector<std::string>{"note.txt.lx"});
@@ -255,8 +258,9 @@ TEST(Windows, AReadOnlyOutputStaysReadOnly) {
     }
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(box.Read("data.lx"), Compressed(Text(3000)));
-    const fs::perms readOnly = UnderWine() ? fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read
-                                           : fs::perms::owner_read;
+    const fs::perms readOnly = UnderWine()
+                                   ? fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read
+                                   : fs::perms::owner_read;
     EXPECT_EQ(fs::status(box.path("data.lx")).permissions() & fs::perms::all, readOnly);
 }
 

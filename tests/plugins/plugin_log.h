@@ -21,8 +21,6 @@ inline void LogPluginEvent(const char* text) {
 
 inline bool FileExists(const char* name) {
     std::FILE* file = std::fopen(name, "rb");
-    if (file != nullptr) {
-        std::fclose(file);
-    }
+    if (file != nullptr) std::fclose(file);
     return file != nullptr;
 }

@@ -16,9 +16,7 @@ char watchedFile[4096] = "";
 
 void CopyFile(const char* from, const char* to) {
     std::FILE* in = std::fopen(from, "rb");
-    if (in == nullptr) {
-        return;
-    }
+    if (in == nullptr) return;
     std::FILE* out = std::fopen(to, "wb");
     if (out != nullptr) {
         char block[4096];
@@ -33,8 +31,8 @@ void CopyFile(const char* from, const char* to) {
 
 void Record(const char* entry, const char* path, std::uint64_t length) {
     char line[sizeof watchedFile + 64];
-    std::snprintf(line, sizeof line, "%s %s %llu %s", entry, path,
-                  static_cast<unsigned long long>(length), FileExists(path) ? "exists" : "missing");
+    std::snprintf(line, sizeof line, "%s %s %llu %s", entry, path, static_cast<unsigned long long>(length),
+                  FileExists(path) ? "exists" : "missing");
     LogPluginEvent(line);
     std::printf("recorder: %s %s\n", entry, path);
     std::fflush(stdout);
@@ -44,11 +42,9 @@ bool ReplaceSuffix(const char* path, const char* suffix, const char* replacement
                    std::size_t outSize) {
     const std::size_t pathLength = std::strlen(path);
     const std::size_t suffixLength = std::strlen(suffix);
-    if (pathLength < suffixLength || std::strcmp(path + pathLength - suffixLength, suffix) != 0) {
-        return false;
-    }
-    const int written = std::snprintf(out, outSize, "%.*s%s",
-                                      static_cast<int>(pathLength - suffixLength), path, replacement);
+    if (pathLength < suffixLength || std::strcmp(path + pathLength - suffixLength, suffix) != 0) return false;
+    const int written =
+        std::snprintf(out, outSize, "%.*s%s", static_cast<int>(pathLength - suffixLength), path, replacement);
     return written >= 0 && static_cast<std::size_t>(written) < outSize;
 }
 
@@ -69,15 +65,11 @@ TEST_PLUGIN_EXPORT void Encrypt(const char* path, std::uint64_t length) {
     Record("Encrypt", path, length);
     std::snprintf(watchedFile, sizeof watchedFile, "%s", path);
     char sealedName[sizeof watchedFile];
-    if (ReplaceSuffix(path, ".txt.lx", ".proto", sealedName, sizeof sealedName)) {
-        CopyFile(path, sealedName);
-    }
+    if (ReplaceSuffix(path, ".txt.lx", ".proto", sealedName, sizeof sealedName)) CopyFile(path, sealedName);
 }
 
 TEST_PLUGIN_EXPORT void Decrypt(const char* path, std::uint64_t length) {
     Record("Decrypt", path, length);
     std::snprintf(watchedFile, sizeof watchedFile, "%s.txt.lx", path);
-    if (FileExists(path)) {
-        CopyFile(path, watchedFile);
-    }
+    if (FileExists(path)) CopyFile(path, watchedFile);
 }

@@ -37,18 +37,14 @@ protected:
         const TreeNode* node = TreeRoot;
         for (char bit : code) {
             node = bit == '0' ? node->left : node->right;
-            if (node == nullptr) {
-                return -1;
-            }
+            if (node == nullptr) return -1;
         }
         return node->left == nullptr && node->right == nullptr ? node->symbol : -1;
     }
 
     // Checks the shape: both children or none, parents pointing back.
     static int CountLeaves(const TreeNode* node) {
-        if (node->left == nullptr && node->right == nullptr) {
-            return 1;
-        }
+        if (node->left == nullptr && node->right == nullptr) return 1;
         EXPECT_NE(node->left, nullptr);
         EXPECT_NE(node->right, nullptr);
         EXPECT_EQ(node->left->parent, node);
@@ -114,9 +110,8 @@ TEST_F(CodeTreeTest, FibonacciCountsGiveNineBitCodes) {
         FrequencyTable[k].count = counts[k];
     }
     BuildTree(true);
-    Codes expected{{9, "0"},         {8, "10"},         {7, "110"},       {6, "1110"},
-                   {5, "11110"},     {4, "111110"},     {3, "1111110"},   {2, "11111110"},
-                   {0, "111111110"}, {1, "111111111"}};
+    Codes expected{{9, "0"},      {8, "10"},      {7, "110"},      {6, "1110"},      {5, "11110"},
+                   {4, "111110"}, {3, "1111110"}, {2, "11111110"}, {0, "111111110"}, {1, "111111111"}};
     EXPECT_EQ(CodeMap(), expected);
 }
 

@@ -52,12 +52,8 @@ protected:
         int used = 0;
         for (unsigned char byte : text) {
             for (char bit : codes[byte]) {
-                if (used % 8 == 0) {
-                    payload.push_back(0);
-                }
-                if (bit == '1') {
-                    payload.back() |= static_cast<std::uint8_t>(0x80 >> (used % 8));
-                }
+                if (used % 8 == 0) payload.push_back(0);
+                if (bit == '1') payload.back() |= static_cast<std::uint8_t>(0x80 >> (used % 8));
                 ++used;
             }
         }
@@ -78,9 +74,7 @@ protected:
         ResetCodingState();
         OpenSource(file);
         ReadHeader();
-        if (payloadStart != nullptr) {
-            *payloadStart = std::ftell(SourceStream);
-        }
+        if (payloadStart != nullptr) *payloadStart = std::ftell(SourceStream);
         Bytes payload(file.size());
         payload.resize(std::fread(payload.data(), 1, payload.size(), SourceStream));
         std::string text;
@@ -164,11 +158,8 @@ TEST_F(CompressedFileTest, WidthCodeFollowsTheLargestCount) {
     };
     // 'a' and 'b' form one run: sparse wins over runs or ties with it.
     const Case cases[] = {
-        {255, {0x40, 0x04}},
-        {256, {0x50, 0x06, 0x00}},
-        {65535, {0x50, 0x06, 0x00}},
-        {65536, {0x70, 0x0A, 0x00}},
-        {0xFFFFFFFFull, {0x70, 0x0A, 0x00}},
+        {255, {0x40, 0x04}},         {256, {0x50, 0x06, 0x00}},           {65535, {0x50, 0x06, 0x00}},
+        {65536, {0x70, 0x0A, 0x00}}, {0xFFFFFFFFull, {0x70, 0x0A, 0x00}},
     };
     for (const Case& c : cases) {
         SaveCounts({{'a', c.largest}, {'b', 1}});
@@ -192,15 +183,17 @@ TEST_F(CompressedFileTest, TableModeTiesFavourFullThenSparse) {
     };
     std::vector<int> pairs, evens, middle;
     for (int k = 0; k < 256; ++k) {
-        if (k % 4 < 2) pairs.push_back(k);      // all three 256 bytes long
-        if (k % 2 == 0) evens.push_back(k);     // full = sparse < runs
+        if (k % 4 < 2) pairs.push_back(k);            // all three 256 bytes long
+        if (k % 2 == 0) evens.push_back(k);           // full = sparse < runs
         if (k >= 1 && k <= 254) middle.push_back(k);  // full = runs < sparse
     }
     const Case cases[] = {
-        {pairs, FullTable},   {evens, FullTable},          {middle, FullTable},
-        {{'a', 'b'}, SparseTable},                           // sparse = runs
-        {{'a', 'c'}, SparseTable},                           // sparse shortest
-        {{'a', 'b', 'c', 'd', 'r'}, RunsTable},              // runs shortest
+        {pairs, FullTable},
+        {evens, FullTable},
+        {middle, FullTable},
+        {{'a', 'b'}, SparseTable},               // sparse = runs
+        {{'a', 'c'}, SparseTable},               // sparse shortest
+        {{'a', 'b', 'c', 'd', 'r'}, RunsTable},  // runs shortest
     };
     for (const Case& c : cases) {
         std::map<int, std::uint64_t> counts;

@@ -19,7 +19,8 @@ protected:
         storedTotal = total;
     }
 
-    Bytes Decode(const Bytes& payload, int lastBits, std::uint64_t total, std::int32_t chunkSize = ChunkSize) {
+    Bytes Decode(const Bytes& payload, int lastBits, std::uint64_t total,
+                 std::int32_t chunkSize = ChunkSize) {
         Prepare(payload, lastBits, total);
         testing::internal::CaptureStdout();
         DecodePayload(chunkSize);
@@ -65,7 +66,8 @@ TEST_F(DecoderTest, FullLastChunkStillEndsWithFinalBits) {
         const auto [payload, lastBits] = PackBitText(CodeTextOf(AbcCodes, input));
         ASSERT_EQ(payload.size(), 14u);
         for (std::int32_t chunkSize : {7, 14, ChunkSize}) {
-            EXPECT_EQ(Decode(payload, lastBits, input.size(), chunkSize), input) << bitLength << " " << chunkSize;
+            EXPECT_EQ(Decode(payload, lastBits, input.size(), chunkSize), input)
+                << bitLength << " " << chunkSize;
         }
     }
 }

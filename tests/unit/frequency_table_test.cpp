@@ -71,9 +71,7 @@ TEST_F(FrequencyTableTest, FirstSortPutsZerosFirstAndTiesInSymbolOrder) {
     std::vector<int> order = SymbolOrder(0, 255);
     std::vector<int> expected;
     for (int k = 0; k < 256; ++k) {
-        if (k != 'a' && k != 'b' && k != 'c' && k != 'd' && k != 'r') {
-            expected.push_back(k);
-        }
+        if (k != 'a' && k != 'b' && k != 'c' && k != 'd' && k != 'r') expected.push_back(k);
     }
     for (int k : {'c', 'd', 'b', 'r', 'a'}) {
         expected.push_back(k);

@@ -85,8 +85,8 @@ TEST_F(PluginBinding, DecryptGetsPathAndByteLengthThenLibraryIsReleased) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "recorder: Decrypt " + path + "\n");
     EXPECT_EQ(PluginLibrary.handle, nullptr);
     EXPECT_EQ(PluginLibrary.decrypt, nullptr);
-    EXPECT_EQ(Log(), "load\nDecrypt " + path + " " + std::to_string(path.size()) +
-                         " exists\nunload " + path + ".txt.lx exists\n");
+    EXPECT_EQ(Log(), "load\nDecrypt " + path + " " + std::to_string(path.size()) + " exists\nunload " + path +
+                         ".txt.lx exists\n");
 }
 
 TEST_F(PluginBinding, EncryptGetsPathAndLengthAndReleaseIsIdempotent) {
@@ -101,8 +101,8 @@ TEST_F(PluginBinding, EncryptGetsPathAndLengthAndReleaseIsIdempotent) {
     ReleasePlugin();
     RunEncrypt(path);  // nothing loaded: no call
     EXPECT_EQ(PluginLibrary.handle, nullptr);
-    EXPECT_EQ(Log(), "load\nEncrypt " + path + " " + std::to_string(path.size()) +
-                         " missing\nunload " + path + " missing\n");
+    EXPECT_EQ(Log(), "load\nEncrypt " + path + " " + std::to_string(path.size()) + " missing\nunload " +
+                         path + " missing\n");
 }
 
 }  // namespace

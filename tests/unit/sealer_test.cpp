@@ -36,7 +36,8 @@ TEST(SealedFormat, RoundTripsAnyContentWithFreshSaltAndNonce) {
         EXPECT_EQ(data, plain);
         // A second sealing of the same content shares neither salt nor nonce.
         Bytes again = Seal(plain, "pass");
-        EXPECT_NE(Bytes(sealed.begin() + 8, sealed.begin() + 36), Bytes(again.begin() + 8, again.begin() + 36));
+        EXPECT_NE(Bytes(sealed.begin() + 8, sealed.begin() + 36),
+                  Bytes(again.begin() + 8, again.begin() + 36));
     }
 }
 

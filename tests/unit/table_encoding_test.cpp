@@ -39,9 +39,7 @@ protected:
         Counts counts;
         for (int k = 0; k < 256; ++k) {
             EXPECT_EQ(FrequencyTable[k].symbol, k);
-            if (FrequencyTable[k].count != 0) {
-                counts[k] = FrequencyTable[k].count;
-            }
+            if (FrequencyTable[k].count != 0) counts[k] = FrequencyTable[k].count;
         }
         return counts;
     }

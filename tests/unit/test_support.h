@@ -32,9 +32,10 @@ using CodeTable = std::vector<std::pair<std::uint8_t, std::string>>;
 // no stream at all.
 inline std::FILE* TempStream() {
     static unsigned serial = 0;
-    const std::string name = (std::filesystem::temp_directory_path() /
-                              ("corvane-unit-" + std::to_string(ProcessId()) + "-" + std::to_string(++serial)))
-                                 .string();
+    const std::string name =
+        (std::filesystem::temp_directory_path() /
+         ("corvane-unit-" + std::to_string(ProcessId()) + "-" + std::to_string(++serial)))
+            .string();
 #ifdef _WIN32
     return std::fopen(name.c_str(), "w+bD");  // D: removed when closed
 #else
@@ -57,7 +58,8 @@ inline Bytes ContentsOf(std::FILE* stream) {
     std::fflush(stream);
     std::rewind(stream);
     Bytes data;
-    for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) data.push_back(static_cast<std::uint8_t>(c));
+    for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream))
+        data.push_back(static_cast<std::uint8_t>(c));
     return data;
 }
 
@@ -208,10 +210,10 @@ protected:
 // message on standard output. Death tests read the child's standard error,
 // so std::cout is sent there. The message is a regular expression the output
 // must contain, or a matcher such as testing::Eq for the whole output.
-#define EXPECT_FATAL(statement, message)                                     \
-    EXPECT_EXIT(                                                             \
-        {                                                                    \
-            std::cout.rdbuf(std::cerr.rdbuf());                              \
-            statement;                                                       \
-        },                                                                   \
+#define EXPECT_FATAL(statement, message)        \
+    EXPECT_EXIT(                                \
+        {                                       \
+            std::cout.rdbuf(std::cerr.rdbuf()); \
+            statement;                          \
+        },                                      \
         testing::ExitedWithCode(1), message)
