@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/operation_driver.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 #include "platform/platform.h"
@@ -57,6 +58,7 @@ int ModeForArgument(const std::string& argument, std::string& path) {
 void RunProgram(int argumentCount, char** arguments) {
     MakeConsoleUnbuffered();
     std::set_new_handler(OutOfMemory);
+    FatalCleanup = AbandonPendingOutput;
     SetConsoleTitleText();
     InitSymbols();
     PrintLine("-------" + VersionText + "-------");

@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/operation_driver.h"
 #include "app/output_file.h"
+#include "io/shared_io.h"
 #include "platform/platform.h"
 
 namespace {

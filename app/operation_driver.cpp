@@ -7,10 +7,15 @@
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 #include "platform/platform.h"
 #include "plugin/crypto_plugin.h"
+
+FileLock TempLocks[2];
+OutputFile ExtractOutput;
+bool displayMode = false;
 
 namespace {
 
@@ -87,11 +92,10 @@ void Compress(const std::string& path) {
     SelectFiles(1, path);
     CountBytes();
     SnapshotCounts();
-    if (LargestCount() > LargestStorableCount) Fatal("input too large.");
     ReopenSource();
     BuildTree(true);
     WriteHeader(EncodePayload());
-    WriteTable(tableMode, widthCode);
+    WriteTable();
     CloseRead(SourceStream);
     CloseWritten(DataSink);
     CloseWritten(HeaderSink);
@@ -101,11 +105,25 @@ void Compress(const std::string& path) {
     std::cout << "Compress successfully." << std::flush;
 }
 
+// The decoded text of display mode, shown once the whole payload decoded.
+std::string DisplayedText;
+
+void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
+
+void KeepForDisplay(const std::uint8_t* bytes, std::size_t length) {
+    DisplayedText.append(reinterpret_cast<const char*>(bytes), length);
+}
+
+// Text is shown up to its first zero byte.
+void ShowDecodedText() { PrintLine(DisplayedText.substr(0, DisplayedText.find('\0'))); }
+
 void Extract(const std::string& path) {
     SelectFiles(2, path);
     ReadHeader();
-    DecodePayload();
+    PrintLine(std::string(38, '='));
+    DecodePayload(displayMode ? KeepForDisplay : WriteToDataSink);
     CloseRead(SourceStream);
+    if (displayMode) ShowDecodedText();
     if (!displayMode) {
         DataSink = nullptr;
         if (!CommitOutput(ExtractOutput)) Fatal("Write error.");

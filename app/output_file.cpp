@@ -84,6 +84,10 @@ bool CommitOutput(OutputFile& output) {
     return written;
 }
 
+void AbandonPendingOutput() {
+    if (PendingOutput != nullptr) AbandonOutput(*PendingOutput);
+}
+
 void AbandonOutput(OutputFile& output) {
     if (output.stream) std::fclose(output.stream);
     output.stream = nullptr;

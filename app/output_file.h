@@ -25,3 +25,6 @@ void AbandonOutput(OutputFile& output);
 
 // The output being written right now, abandoned by Fatal.
 extern OutputFile* PendingOutput;
+
+// Abandons PendingOutput, if any: the shell's clean-up after a fatal error.
+void AbandonPendingOutput();

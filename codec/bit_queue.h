@@ -1,6 +1,8 @@
 #pragma once
-// The one first-in, first-out queue of at most 50 bits. Within a byte the
-// earliest bit is the most significant.
+// The coding engine's bit queue: the one first-in, first-out queue of at
+// most 50 bits between the byte level and the bit level. Within a byte the
+// earliest bit is the most significant. Overflow and underflow are thrown as
+// the bare integers 200 and 201. It knows nothing of codes or files.
 #include <cstdint>
 
 struct BitQueueRecord {

@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <memory>
 
-#include "app/operation_driver.h"
 #include "codec/bit_queue.h"
+#include "codec/chunk_output.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 
@@ -33,27 +34,16 @@ CodeTable CodesBySymbol() {
     return codes;
 }
 
-void AppendToOutput(std::uint8_t* output, std::int32_t chunkSize, std::uint8_t byte) {
-    if (OutputIndex == chunkSize - 1) {
-        WriteBytes(DataSink, output, static_cast<std::size_t>(chunkSize));
-        OutputIndex = -1;
-    }
-    output[++OutputIndex] = byte;
-}
+void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
 
 // A full byte leaves the queue as soon as it is complete, even in the middle
 // of a code, so codes of any length pass through the queue.
-void EncodeSymbol(const std::string* code, std::uint8_t* output, std::int32_t chunkSize) {
+void EncodeSymbol(const std::string* code, ChunkOutput& output) {
     if (code == nullptr) Fatal("wrong tree find list.");
     for (const char bit : *code) {
         Push(bit == '0' ? 0 : 1);
-        if (Count() == 8) AppendToOutput(output, chunkSize, PackBits(8));
+        if (Count() == 8) AppendToChunk(output, PackBits(8));
     }
-}
-
-void FlushOutput(const std::uint8_t* output) {
-    if (OutputIndex >= 0) WriteBytes(DataSink, output, static_cast<std::size_t>(OutputIndex) + 1);
-    OutputIndex = -1;
 }
 
 }  // namespace
@@ -61,7 +51,8 @@ void FlushOutput(const std::uint8_t* output) {
 int EncodePayload(std::int32_t chunkSize) {
     const auto size = static_cast<std::size_t>(chunkSize);
     const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    const auto output = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    ChunkOutput output{buffer.get(), chunkSize, WriteToDataSink};
     // A source that changed since it was counted would not match the stored
     // table, so its length is checked before each chunk is encoded.
     const std::uint64_t expected = CountedLength();
@@ -71,10 +62,10 @@ int EncodePayload(std::int32_t chunkSize) {
         const std::size_t got = ReadBytes(SourceStream, input.get(), size);
         consumed += got;
         if (consumed > expected) Fatal("Read error.");
-        for (std::size_t i = 0; i < got; ++i) EncodeSymbol(codes[input[i]], output.get(), chunkSize);
+        for (std::size_t i = 0; i < got; ++i) EncodeSymbol(codes[input[i]], output);
     }
     if (consumed != expected) Fatal("Read error.");
-    FlushOutput(output.get());
+    FlushChunk(output);
     const int finalBitCount = Count();
     if (finalBitCount > 0) {
         const std::uint8_t lastByte = PackBits(finalBitCount);

@@ -1,4 +1,9 @@
 #pragma once
+// The coding engine's encoder: the source's bytes into the payload of a
+// compressed file, each byte's code in turn, packed most significant bit
+// first, the last byte padded with zero bits. It writes the payload only;
+// the header and table are format/'s, the files are the shell's. The
+// payload's bit order is documented in format/FORMAT.md.
 #include <cstdint>
 
 // Size of every bulk read and write, and of each of the two run buffers.

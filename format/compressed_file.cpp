@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/operation_driver.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 

@@ -1,6 +1,11 @@
 #pragma once
-// The compressed file: header byte, table length, optional skipped byte,
-// stored frequency table, payload.
+// The compressed file format: header byte, table length, optional skipped
+// byte, stored frequency table, then the payload up to the end of the file.
+// Writes and reads the header and the table (in the shortest of three
+// encodings, with 1-, 2- or 4-byte counts) and refuses files whose header or
+// table cannot be right. It does not touch the payload (codec/). There is no
+// signature, no stored length and no checksum; the counts' total is the
+// only length the reader has. Documented byte for byte in format/FORMAT.md.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -16,9 +21,6 @@ extern std::uint8_t tableMode;     // 0 full, 1 sparse, 2 runs
 extern std::uint64_t storedTotal;
 
 enum TableModes : std::uint8_t { FullTable = 0, SparseTable = 1, RunsTable = 2 };
-
-// Largest count a stored table can carry (four bytes).
-inline constexpr std::uint64_t LargestStorableCount = 0xFFFFFFFFull;
 
 // The largest count in SavedFrequencies.
 std::uint64_t LargestCount();
@@ -38,8 +40,9 @@ std::size_t TableLength(int mode, int width);
 // The table of SavedFrequencies in the given encoding.
 std::vector<std::uint8_t> EncodeTable(int mode, int width);
 
-// Appends the encoding of SavedFrequencies to HeaderSink.
-void WriteTable(int mode, int width);
+// Appends the encoding of SavedFrequencies in tableMode and widthCode, as
+// WriteHeader chose them, to HeaderSink.
+void WriteTable();
 
 // Stores the counts of a table into FrequencyTable (whose counts are zero).
 void DecodeTable(const std::uint8_t* table, std::size_t length, int mode, int width);

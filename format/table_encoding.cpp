@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/operation_driver.h"
 #include "format/compressed_file.h"
+#include "io/shared_io.h"
 #include "model/frequency_table.h"
 
 namespace {
@@ -107,8 +107,8 @@ std::vector<std::uint8_t> EncodeTable(int mode, int width) {
     return table;
 }
 
-void WriteTable(int mode, int width) {
-    std::vector<std::uint8_t> table = EncodeTable(mode, width);
+void WriteTable() {
+    std::vector<std::uint8_t> table = EncodeTable(tableMode, widthCode);
     WriteBytes(HeaderSink, table.data(), table.size());
 }
 

@@ -9,6 +9,7 @@
 #include "codec/bit_queue.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 

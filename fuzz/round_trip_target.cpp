@@ -10,11 +10,11 @@
 #include <queue>
 #include <string>
 
-#include "app/operation_driver.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
 #include "fuzz_support.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 
@@ -123,7 +123,7 @@ Compression Compress(const Bytes& input, std::int32_t chunkSize) {
         BuildTree(true);
         result.finalBitCount = EncodePayload(chunkSize);
         WriteHeader(result.finalBitCount);
-        WriteTable(tableMode, widthCode);
+        WriteTable();
         result.completed = true;
     } catch (const FatalStop& stop) {
         result.message = stop.message;
@@ -138,6 +138,8 @@ Compression Compress(const Bytes& input, std::int32_t chunkSize) {
     return result;
 }
 
+void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
+
 Bytes ExtractOrFind(const Bytes& file, std::int32_t chunkSize) {
     ResetProgramState();
     MemorySink sink;
@@ -145,7 +147,7 @@ Bytes ExtractOrFind(const Bytes& file, std::int32_t chunkSize) {
     DataSink = OpenSink(sink);
     try {
         ReadHeader();
-        DecodePayload(chunkSize);
+        DecodePayload(WriteToDataSink, chunkSize);
     } catch (const FatalStop& stop) {
         Finding("a file of our own writer was refused: " + stop.message);
     }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/operation_driver.h"
+#include "io/shared_io.h"
 #include "model/frequency_table.h"
 
 TreeNode* TreeRoot = nullptr;

@@ -1,5 +1,11 @@
 #pragma once
-// The Huffman code tree (bit 0 left, bit 1 right) and the list of codes.
+// The coding model, part two: the Huffman code tree (bit 0 left, bit 1
+// right) built from the counts, and the list of codes the encoder takes its
+// codes from. Both directions build the tree by the same steps, every tie
+// rule included, since no tree is stored in a compressed file. Fewer than
+// two distinct byte values make no tree. Codes can be as long as 255 bits
+// in principle; counts below 2^32 keep them at 57 bits or less. It does no
+// input or output of data. See format/FORMAT.md for the tie rules.
 #include <cstdint>
 #include <string>
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "app/operation_driver.h"
+#include "io/shared_io.h"
 
 SymbolStat FrequencyTable[256];
 SymbolStat SavedFrequencies[256];
@@ -11,6 +11,14 @@ SymbolStat SavedFrequencies[256];
 namespace {
 
 constexpr std::size_t CountBlockSize = 4096;
+
+// Only an input longer than the limit can hold a count beyond it.
+void RefuseTooLargeCounts(std::uint64_t counted) {
+    if (counted <= LargestStorableCount) return;
+    for (const SymbolStat& entry : FrequencyTable) {
+        if (entry.count > LargestStorableCount) Fatal("input too large.");
+    }
+}
 
 }  // namespace
 
@@ -23,11 +31,12 @@ void InitSymbols() {
 void CountBytes() {
     unsigned char block[CountBlockSize];
     if (AtEndOfFile(SourceStream)) return;
+    std::uint64_t counted = 0;
     do {
         std::size_t delivered = ReadBytes(SourceStream, block, CountBlockSize);
-        for (std::size_t k = 0; k < delivered; ++k) {
-            ++FrequencyTable[block[k]].count;
-        }
+        for (std::size_t k = 0; k < delivered; ++k) ++FrequencyTable[block[k]].count;
+        counted += delivered;
+        RefuseTooLargeCounts(counted);
     } while (!AtEndOfFile(SourceStream));
 }
 

@@ -1,5 +1,12 @@
 #pragma once
-// Per-byte-value counts and the stable sort that tree building relies on.
+// The coding model, part one: how often each of the 256 byte values occurs.
+// Counts the source when compressing, keeps a copy in symbol order for the
+// stored table, and sorts entries stably by count for the tree builder. The
+// order in which equal counts come out is part of the file format: the
+// reader rebuilds the writer's tree from the same counts. It neither stores
+// nor reads the table itself (format/). Counts are 64-bit here; a stored
+// count has at most four bytes, so no value may occur more than
+// 4,294,967,295 times. The format is documented in format/FORMAT.md.
 #include <cstdint>
 
 struct TreeNode;
@@ -17,7 +24,13 @@ extern SymbolStat FrequencyTable[256];
 extern SymbolStat SavedFrequencies[256];
 
 void InitSymbols();
-// Counts every byte of SourceStream, in blocks of 4096 bytes.
+// The most times one byte value may occur: a stored table gives a count
+// four bytes.
+inline constexpr std::uint64_t LargestStorableCount = 0xFFFFFFFFull;
+
+// Counts every byte of SourceStream, in blocks of 4096 bytes. A count that
+// passes LargestStorableCount stops the program with "input too large." as
+// soon as the block that holds it is counted, so an endless input ends too.
 void CountBytes();
 void SnapshotCounts();
 // Stable merge sort of FrequencyTable[start..last] by ascending count.

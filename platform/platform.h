@@ -1,7 +1,9 @@
 #pragma once
-// The only place that talks to the operating system directly. Everything
-// here has a POSIX branch and a Windows branch; the rest of the program is
-// portable C++.
+// The platform layer: the only place that talks to the operating system
+// directly. Every function here has a POSIX definition
+// (platform_posix.cpp) and a Windows one (platform_windows.cpp); the rest of
+// the program is portable C++. It knows nothing of the program's files or
+// format.
 #include <cstdio>
 #include <string>
 

@@ -1,6 +1,9 @@
 #pragma once
-// The optional sealing plug-in: a dynamic library with the C entry points
-// Encrypt and Decrypt, each taking a zero-terminated path and its length.
+// The optional sealing plug-in: a dynamic library named "plugin.dll", found
+// by the platform's usual library search, with the C entry points Encrypt
+// and Decrypt, each taking a zero-terminated path and its length. This is
+// only the binding: loading, calling and releasing. What the library does
+// to a file is its own affair (sealer/ holds the one this project ships).
 #include <cstdint>
 #include <string>
 

@@ -34,7 +34,7 @@ protected:
         HeaderSink = TempStream();
         EXPECT_NE(HeaderSink, nullptr);
         WriteHeader(finalBitCount);
-        WriteTable(tableMode, widthCode);
+        WriteTable();
         std::rewind(HeaderSink);
         Bytes part(2048);
         part.resize(std::fread(part.data(), 1, part.size(), HeaderSink));

@@ -164,8 +164,11 @@ TEST_F(TableEncodingTest, WriteTableAppendsTheEncoding) {
     HeaderSink = TempStream();
     ASSERT_NE(HeaderSink, nullptr);
     std::fputc(0x87, HeaderSink);
-    WriteTable(RunsTable, 0);
-    WriteTable(3, 0);
+    tableMode = RunsTable;
+    widthCode = 0;
+    WriteTable();
+    tableMode = 3;
+    WriteTable();
     std::rewind(HeaderSink);
     Bytes written(32);
     written.resize(std::fread(written.data(), 1, written.size(), HeaderSink));

@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/operation_driver.h"
 #include "codec/bit_queue.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
+#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
 #include "platform/platform.h"
@@ -197,7 +197,6 @@ inline void ResetCodingState() {
     OutputIndex = -1;
     finalBits = widthCode = reservedFlag = tableMode = 0;
     storedTotal = 0;
-    displayMode = false;
 }
 
 class CodingStateTest : public testing::Test {

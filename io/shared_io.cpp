@@ -1,9 +1,7 @@
-// Process-wide streams and names of the shell, the console helpers and the
-// one error routine.
+#include "io/shared_io.h"
+
 #include <iostream>
 
-#include "app/operation_driver.h"
-#include "app/output_file.h"
 #include "platform/platform.h"
 
 std::FILE* SourceStream = nullptr;
@@ -11,17 +9,15 @@ std::FILE* DataSink = nullptr;
 std::FILE* HeaderSink = nullptr;
 std::string SourceName;
 std::string OutputName;
-bool displayMode = false;
-FileLock TempLocks[2];
-OutputFile ExtractOutput;
+
+void (*FatalCleanup)() = nullptr;
+void (*FatalExit)(int status) = ExitNormally;
 
 void PrintLine(const std::string& text) { std::cout << text << '\n' << std::flush; }
 
-void (*FatalExit)(int status) = ExitNormally;
-
 void Fatal(const std::string& message) {
     PrintLine(message);
-    if (PendingOutput) AbandonOutput(*PendingOutput);
+    if (FatalCleanup != nullptr) FatalCleanup();
     FatalExit(1);
     ExitNormally(1);
 }
