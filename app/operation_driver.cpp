@@ -90,12 +90,7 @@ void SealOutput() {
 
 void Compress(const std::string& path) {
     SelectFiles(1, path);
-    CountBytes();
-    SnapshotCounts();
-    ReopenSource();
-    BuildTree(true);
-    WriteHeader(EncodePayload());
-    WriteTable();
+    CompressStreams(ReopenSource);
     CloseRead(SourceStream);
     CloseWritten(DataSink);
     CloseWritten(HeaderSink);
@@ -119,9 +114,7 @@ void ShowDecodedText() { PrintLine(DisplayedText.substr(0, DisplayedText.find('\
 
 void Extract(const std::string& path) {
     SelectFiles(2, path);
-    ReadHeader();
-    PrintLine(std::string(38, '='));
-    DecodePayload(displayMode ? KeepForDisplay : WriteToDataSink);
+    ExtractStream(displayMode ? KeepForDisplay : WriteToDataSink);
     CloseRead(SourceStream);
     if (displayMode) ShowDecodedText();
     if (!displayMode) {
@@ -135,6 +128,21 @@ void Extract(const std::string& path) {
 }
 
 }  // namespace
+
+void CompressStreams(void (*restartSource)()) {
+    CountBytes();
+    SnapshotCounts();
+    restartSource();
+    BuildTree(true);
+    WriteHeader(EncodePayload());
+    WriteTable();
+}
+
+void ExtractStream(ByteSink sink) {
+    ReadHeader();
+    PrintLine(std::string(38, '='));
+    DecodePayload(sink);
+}
 
 void RunOperation(int mode, const std::string& path) {
     if (mode == 0) mode = AskMode();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/output_file.h"
+#include "codec/chunk_output.h"
 #include "platform/platform.h"
 
 // The two halves of a compressed file while it is being made: the payload
@@ -26,3 +27,13 @@ extern bool displayMode;
 
 // Mode: 0 asks the user, 1 compresses, 2 extracts.
 void RunOperation(int mode, const std::string& path);
+
+// The coding steps of a compression on the streams SelectFiles opened: count
+// the source, start it again from its first byte with restartSource, build
+// the tree, encode the payload into DataSink, then write the header and the
+// table into HeaderSink.
+void CompressStreams(void (*restartSource)());
+
+// The coding steps of an extraction: read the header and the table from
+// SourceStream, then decode the payload into the sink.
+void ExtractStream(ByteSink sink);

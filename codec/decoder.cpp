@@ -48,7 +48,7 @@ void DecodeChunk(DecodeRun& run, const std::uint8_t* input, std::size_t length, 
 
 }  // namespace
 
-void DecodePayload(ByteSink sink) { DecodePayload(sink, ChunkSize); }
+void DecodePayload(ByteSink sink) { DecodePayload(sink, BulkSize); }
 
 void DecodePayload(ByteSink sink, std::int32_t chunkSize) {
     const auto size = static_cast<std::size_t>(chunkSize);

@@ -11,6 +11,7 @@
 #include "model/frequency_table.h"
 
 std::int32_t OutputIndex = -1;
+std::int32_t BulkSize = ChunkSize;
 
 namespace {
 

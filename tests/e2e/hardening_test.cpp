@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "e2e/harness.h"
+#include "format_check.h"
 
 namespace {
 
@@ -93,84 +94,17 @@ std::size_t SizeOf(const Sandbox& box, const std::string& name) {
     return error ? 0 : static_cast<std::size_t>(size);
 }
 
-// What the format says about a file: the stored total and the byte values
-// that may occur, or nothing when its header or table is not well formed.
-struct StoredTable {
-    std::uint64_t total = 0;
-    std::set<int> symbols;
-};
+Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-std::optional<StoredTable> ParseTable(const std::string& file) {
-    if (file.size() < 2) return std::nullopt;
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(file[i]); };
-    const int width = (byte(0) >> 4) & 3, mode = byte(0) >> 6, b = width + 1;
-    std::size_t p = 1;
-    std::size_t length = byte(p++);
-    if (width != 0) {
-        if (file.size() < 3) return std::nullopt;
-        length |= std::size_t{byte(p++)} << 8;
-    }
-    if (length == 0) length = 256;
-    if (byte(0) & 8) ++p;
-    if (file.size() < p + length) return std::nullopt;
-    std::uint64_t counts[256] = {};
-    const auto count = [&](std::size_t at) {
-        std::uint64_t value = 0;
-        for (int k = 0; k < b; ++k) value |= std::uint64_t{byte(at + k)} << (8 * k);
-        return value;
-    };
-    const std::size_t end = p + length;
-    if (mode == 0) {
-        if (length != 256u * b) return std::nullopt;
-        for (int s = 0; s < 256; ++s) counts[s] = count(p + s * b);
-    } else if (mode == 1) {
-        if (length % (b + 1) != 0) return std::nullopt;
-        for (; p < end; p += b + 1) counts[byte(p)] = count(p + 1);
-    } else if (mode == 2) {
-        bool stored = false;
-        while (p < end) {
-            int s = byte(p++);
-            while (!(s == 0 && stored)) {
-                if (end - p < static_cast<std::size_t>(b)) return std::nullopt;
-                const std::uint64_t c = count(p);
-                p += b;
-                if (c == 0) break;
-                counts[s] = c;
-                stored = true;
-                s = (s + 1) % 256;
-            }
-        }
-    }
-    StoredTable table;
-    for (int s = 0; s < 256; ++s) {
-        table.total += counts[s];
-        if (counts[s] != 0) table.symbols.insert(s);
-    }
-    return table;
-}
-
-// A file the program accepted must have decoded to exactly its stored total,
-// made only of byte values its table holds.
+// A file the program accepted must have decoded faithfully to its table.
 void ExpectFaithfulDecoding(const std::string& file, const std::string& output, const std::string& context) {
-    auto table = ParseTable(file);
-    ASSERT_TRUE(table.has_value()) << context << ": accepted a malformed table";
-    EXPECT_EQ(output.size(), table->total) << context;
-    for (unsigned char c : output) {
-        if (!table->symbols.count(c)) {
-            ADD_FAILURE() << context << ": decoded a byte value the table does not hold";
-            break;
-        }
-    }
+    EXPECT_EQ(CheckFaithfulDecoding(AsBytes(file), AsBytes(output)), "") << context;
 }
 
 // Length of the header part of a written file: header byte, table length
 // and table.
 std::size_t HeaderPartLength(const std::string& compressed) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(compressed[i]); };
-    const bool wide = (byte(0) & 0x30) != 0;
-    std::size_t table = wide ? byte(1) | (std::size_t{byte(2)} << 8) : byte(1);
-    if (table == 0) table = 256;
-    return (wide ? 3 : 2) + table;
+    return ParseStoredTable(AsBytes(compressed)).value().headerLength;
 }
 
 std::string Compressed(const std::string& input) {
@@ -279,6 +213,8 @@ TEST(StageWriteFailures, LinksToAFullDeviceAreWrittenThroughAndKept) {
 }
 
 TEST(ReadFailures, FoldersTypedAtThePrompts) {
+    if (UnderWine())
+        GTEST_SKIP() << "Windows cannot open a folder as a file (FoldersAreRefusedAtTheOpen checks Windows)";
     Sandbox box;
     fs::create_directory(box.path("folder"));
     RunResult run = box.Run({}, "1 folder\n");
@@ -318,6 +254,7 @@ void FeedPipe(const fs::path& pipe, std::vector<std::string> contents, const std
 }
 
 TEST(ChangingSource, APipeThatYieldsOtherBytesTheSecondTime) {
+    if (UnderWine()) GTEST_SKIP() << "a FIFO in the file system is POSIX only";
     const std::string first = Sample(3000);
     std::string otherValue = first;
     otherValue[100] = 'Z';
@@ -416,6 +353,8 @@ int ExitStatusOf(pid_t child) {
 }
 
 TEST(Concurrency, TwoCompressionsStartedAtOnceInOneFolder) {
+    if (UnderWine())
+        GTEST_SKIP() << "the test starts the program with execv itself, not through the Wine runner";
     const fs::path logs = fs::temp_directory_path() / ("corvane-rivals-" + std::to_string(getpid()));
     fs::create_directories(logs);
     for (int round = 0; round < 3; ++round) {
@@ -558,12 +497,16 @@ void ExpectRoundTripUnder(const std::string& name) {
 }
 
 TEST(OddNames, BlanksDashesAndForeignBytesWork) {
+    if (UnderWine())
+        GTEST_SKIP() << "Windows file-name rules differ (NamesWindowsCannotHoldAreNotOpened checks them)";
     for (const std::string name : {"my notes.txt", " lead", "trail ", "-", "-x", "--data", "-h.txt",
                                    "\xff\xfe\x80", "名前.txt", "tab\there", "line\nbreak", "*?[]"})
         ExpectRoundTripUnder(name);
 }
 
 TEST(OddNames, LongNamesUpToTheLimitWork) {
+    if (UnderWine())
+        GTEST_SKIP() << "Windows file-name rules differ (NamesWindowsCannotHoldAreNotOpened checks them)";
     ExpectRoundTripUnder(std::string(252, 'n'));  // the compressed name has 255 bytes
     ExpectRoundTripUnder(std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(150, 'f'));
 
@@ -634,6 +577,8 @@ TEST(ResourceBounds, NoMoreThanTheStoredTotalIsWritten) {
 }
 
 TEST(ResourceBounds, ARunFitsInItsTwoBuffers) {
+    if (UnderWine())
+        GTEST_SKIP() << "RLIMIT_AS would bound Wine itself, which reserves far more address space";
 #ifdef CORVANE_SANITIZED
     GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
 #endif

@@ -259,12 +259,19 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const std::string& 
         result.rawOut = result.out;
     } else {
         std::ofstream(io / "in", std::ios::binary) << stdinText;
-        pid_t child = fork();
-        if (child == 0) StartChild(dir_, args, options, io / "in", io / "out", io / "err");
-        int status = 0;
-        waitpid(child, &status, 0);
-        Decode(status, result);
-        result.rawOut = ReadFile(io / "out");
+        // The program prints its banner before it touches any file, so a run
+        // with no output at all never started: under a busy Wine a program
+        // now and then fails to start. Such a run is tried again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            pid_t child = fork();
+            if (child == 0) StartChild(dir_, args, options, io / "in", io / "out", io / "err");
+            int status = 0;
+            waitpid(child, &status, 0);
+            result = RunResult{};
+            Decode(status, result);
+            result.rawOut = ReadFile(io / "out");
+            if (!UnderWine() || !result.rawOut.empty()) break;
+        }
         result.out = UnderWine() ? FromWindowsLineEnds(result.rawOut) : result.rawOut;
     }
     result.rawErr = ReadFile(io / "err");

@@ -28,7 +28,7 @@ protected:
         CountText(text);
         BuildTree(true);
         std::map<int, std::string> codes = CodeMap();
-        ResetCodingState();
+        ResetProgramState();
         return codes;
     }
 

@@ -58,7 +58,7 @@ protected:
             }
         }
         Bytes file = Concat(WrittenHeaderPart(used % 8), payload);
-        ResetCodingState();
+        ResetProgramState();
         return file;
     }
 
@@ -71,7 +71,7 @@ protected:
 
     // Reads the header, then decodes the rest of the file with the tree.
     static std::string Extracted(const Bytes& file, long* payloadStart = nullptr) {
-        ResetCodingState();
+        ResetProgramState();
         OpenSource(file);
         ReadHeader();
         if (payloadStart != nullptr) *payloadStart = std::ftell(SourceStream);
@@ -170,7 +170,7 @@ TEST_F(CompressedFileTest, WidthCodeFollowsTheLargestCount) {
         std::string text = Extracted(part);  // no payload
         EXPECT_TRUE(text.empty());
         EXPECT_EQ(storedTotal, c.largest + 1);
-        ResetCodingState();
+        ResetProgramState();
     }
     SaveCounts({{3, 0x100000000ull}, {4, 7}});
     EXPECT_EQ(LargestCount(), 0x100000000ull);
@@ -206,7 +206,7 @@ TEST_F(CompressedFileTest, TableModeTiesFavourFullThenSparse) {
         EXPECT_EQ(part[0], 1 | (c.mode << 6));
         std::size_t length = part[1] == 0 ? 256 : part[1];
         EXPECT_EQ(part.size(), 2 + length);
-        ResetCodingState();
+        ResetProgramState();
     }
 }
 

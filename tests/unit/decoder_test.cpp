@@ -42,7 +42,7 @@ TEST_F(DecoderTest, LastByteGivesOnlyItsFinalBits) {
     // A code cut off by the end of the payload is dropped without a message.
     EXPECT_EQ(Decode({0x40}, 2, 1), BytesOf("A"));
 
-    ResetCodingState();
+    ResetProgramState();
     SetTree({{'0', "0"}, {'1', "1"}});
     for (int n = 1; n <= 8; ++n) {
         EXPECT_EQ(Decode({0xB5}, n, static_cast<std::uint64_t>(n)), BytesOf(std::string("10110101", n))) << n;
@@ -67,7 +67,7 @@ TEST_F(DecoderTest, FullLastChunkStillEndsWithFinalBits) {
 TEST_F(DecoderTest, RestoresWhatTheEncoderWrote) {
     for (const CodeTable& codes : {RandomCodes(AllByteValues(), 3), CombCodes(AllByteValues())}) {
         for (std::int32_t chunkSize : {7, 16}) {
-            ResetCodingState();
+            ResetProgramState();
             SetTree(codes);
             SetCodeList(codes);
             const Bytes input = RandomBytes(3000, static_cast<unsigned>(chunkSize));
@@ -95,7 +95,7 @@ TEST_F(DecoderTest, RefusesPayloadsThatDoNotMatchTheTotal) {
     EXPECT_FATAL(decode({0x58, 0x58}, 6, 8, 1), testing::Eq(refused));
     EXPECT_FATAL(decode({0x58}, 8, 4, ChunkSize), testing::Eq(refused));
 
-    ResetCodingState();
+    ResetProgramState();
     SetTree({{'A', "0"}, {'B', "10"}});
     EXPECT_FATAL(decode({0xC0}, 2, 1, ChunkSize), testing::Eq("wrong tree.\n"));
 }

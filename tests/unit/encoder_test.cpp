@@ -30,7 +30,7 @@ TEST_F(EncoderTest, PacksCodesEarliestBitFirst) {
     EXPECT_EQ(Encode(BytesOf("ABCA")), std::make_pair(Bytes{0x58}, 6));
     EXPECT_EQ(Encode(BytesOf("BBBB")), std::make_pair(Bytes{0xAA}, 0));
     // 8k + r one bits: k full bytes, then r bits at the top of a last byte.
-    ResetCodingState();
+    ResetProgramState();
     SetCodeList({{'1', "1"}, {'0', "0"}});
     for (int r = 0; r < 8; ++r) {
         Bytes expected{0xFF};

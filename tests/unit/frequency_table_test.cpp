@@ -50,13 +50,13 @@ TEST_F(FrequencyTableTest, CountsHighBytesWholeBlocksAndEmptyInputExactly) {
         EXPECT_EQ(FrequencyTable[k].count, 32u) << k;
     }
 
-    ResetCodingState();
+    ResetProgramState();
     OpenSource(std::string(4097, '\xff'));
     CountBytes();
     EXPECT_EQ(FrequencyTable[255].count, 4097u);
     EXPECT_EQ(FrequencyTable[127].count, 0u);
 
-    ResetCodingState();
+    ResetProgramState();
     OpenSource("");
     CountBytes();
     for (int k = 0; k < 256; ++k) {

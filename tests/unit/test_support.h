@@ -1,12 +1,11 @@
 #pragma once
-// Shared fixtures of the unit tests: a reset of all process-wide coding
-// state, temporary streams, hand-built trees and code lists, an independent
-// bit packer and a fatal-exit probe.
+// Fixtures of the unit tests: hand-built trees and code lists, an
+// independent bit packer and a fatal-exit probe, on top of the shared test
+// support (tests/support: state reset, streams, in-memory runs, checker).
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <random>
@@ -20,30 +19,9 @@
 #include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
-#include "platform/platform.h"
+#include "program_state.h"
 
-using Bytes = std::vector<std::uint8_t>;
 using CodeTable = std::vector<std::pair<std::uint8_t, std::string>>;
-
-// A new, empty read-write stream on a file of this process's own, gone once
-// the stream is closed. Not std::tmpfile: the Windows C runtime names its
-// temporaries in a fixed sequence that every process starts afresh, so test
-// processes run side by side open each other's files, and one of them gets
-// no stream at all.
-inline std::FILE* TempStream() {
-    static unsigned serial = 0;
-    const std::string name =
-        (std::filesystem::temp_directory_path() /
-         ("corvane-unit-" + std::to_string(ProcessId()) + "-" + std::to_string(++serial)))
-            .string();
-#ifdef _WIN32
-    return std::fopen(name.c_str(), "w+bD");  // D: removed when closed
-#else
-    std::FILE* stream = std::fopen(name.c_str(), "w+b");
-    if (stream != nullptr) std::remove(name.c_str());
-    return stream;
-#endif
-}
 
 // A temporary stream holding the data, at its start; null if none can be made.
 inline std::FILE* StreamWith(const Bytes& data) {
@@ -52,15 +30,6 @@ inline std::FILE* StreamWith(const Bytes& data) {
     if (!data.empty()) std::fwrite(data.data(), 1, data.size(), stream);
     std::rewind(stream);
     return stream;
-}
-
-inline Bytes ContentsOf(std::FILE* stream) {
-    std::fflush(stream);
-    std::rewind(stream);
-    Bytes data;
-    for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream))
-        data.push_back(static_cast<std::uint8_t>(c));
-    return data;
 }
 
 inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -179,30 +148,10 @@ inline void CloseStream(std::FILE*& stream) {
     stream = nullptr;
 }
 
-// Puts every piece of process-wide coding state back as a fresh process has it.
-inline void ResetCodingState() {
-    CloseStream(SourceStream);
-    CloseStream(DataSink);
-    CloseStream(HeaderSink);
-    FreeTree(TreeRoot);
-    TreeRoot = nullptr;
-    FreeCodeList(CodeList.next);
-    CodeList.next = nullptr;
-    for (int i = 0; i < 256; ++i) {
-        FrequencyTable[i] = SymbolStat{};
-        SavedFrequencies[i] = SymbolStat{};
-    }
-    InitSymbols();
-    BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
-    OutputIndex = -1;
-    finalBits = widthCode = reservedFlag = tableMode = 0;
-    storedTotal = 0;
-}
-
 class CodingStateTest : public testing::Test {
 protected:
-    void SetUp() override { ResetCodingState(); }
-    void TearDown() override { ResetCodingState(); }
+    void SetUp() override { ResetProgramState(); }
+    void TearDown() override { ResetProgramState(); }
 };
 
 // Expects the statement to end the process with status 1 after printing a
