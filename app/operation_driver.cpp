@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/file_selection.h"
+#include "app/progress.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
@@ -79,6 +80,12 @@ void RemoveTemporaries() {
     ReleaseFileLock(TempLocks[0]);
 }
 
+// The size of the file open on the stream, 0 when it has none.
+std::uint64_t KnownSize(std::FILE* stream) {
+    const long long size = RegularFileSize(stream);
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+}
+
 void SealOutput() {
     std::cout << OutputName << '\n';
     if (EndsWith(OutputName, ".txt.lx")) {
@@ -90,7 +97,9 @@ void SealOutput() {
 
 void Compress(const std::string& path) {
     SelectFiles(1, path);
+    StartProgress(2 * KnownSize(SourceStream));
     CompressStreams(ReopenSource);
+    EndProgress();
     CloseRead(SourceStream);
     CloseWritten(DataSink);
     CloseWritten(HeaderSink);
@@ -114,7 +123,9 @@ void ShowDecodedText() { PrintLine(DisplayedText.substr(0, DisplayedText.find('\
 
 void Extract(const std::string& path) {
     SelectFiles(2, path);
+    StartProgress(KnownSize(SourceStream));
     ExtractStream(displayMode ? KeepForDisplay : WriteToDataSink);
+    EndProgress();
     CloseRead(SourceStream);
     if (displayMode) ShowDecodedText();
     if (!displayMode) {

@@ -13,7 +13,13 @@ std::string OutputName;
 void (*FatalCleanup)() = nullptr;
 void (*FatalExit)(int status) = ExitNormally;
 
-void PrintLine(const std::string& text) { std::cout << text << '\n' << std::flush; }
+void (*ProgressHook)(std::size_t sourceBytes) = nullptr;
+void (*BeforeOutputHook)() = nullptr;
+
+void PrintLine(const std::string& text) {
+    if (BeforeOutputHook != nullptr) BeforeOutputHook();
+    std::cout << text << '\n' << std::flush;
+}
 
 void Fatal(const std::string& message) {
     PrintLine(message);
@@ -25,11 +31,13 @@ void Fatal(const std::string& message) {
 std::size_t ReadBytes(std::FILE* in, void* buffer, std::size_t size) {
     std::size_t delivered = std::fread(buffer, 1, size, in);
     if (delivered < size && std::ferror(in)) Fatal("Read error.");
+    if (in == SourceStream && ProgressHook != nullptr) ProgressHook(delivered);
     return delivered;
 }
 
 void WriteBytes(std::FILE* out, const void* data, std::size_t size) {
     if (size > 0 && std::fwrite(data, 1, size, out) != size) Fatal("Write error.");
+    if (ProgressHook != nullptr) ProgressHook(0);
 }
 
 bool AtEndOfFile(std::FILE* in) {

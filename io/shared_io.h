@@ -34,6 +34,12 @@ extern void (*FatalCleanup)();
 // (a fuzz target throws instead); a replacement must not return.
 extern void (*FatalExit)(int status);
 
+// Hooks of the shell's progress line, null when none is shown: told the size
+// of every read of SourceStream (0 for every write, a moment to redraw), and
+// called before anything is printed.
+extern void (*ProgressHook)(std::size_t sourceBytes);
+extern void (*BeforeOutputHook)();
+
 // Writes the text and a line end to standard output, then flushes.
 void PrintLine(const std::string& text);
 

@@ -4,6 +4,7 @@
 // (platform_posix.cpp) and a Windows one (platform_windows.cpp); the rest of
 // the program is portable C++. It knows nothing of the program's files or
 // format.
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -49,6 +50,17 @@ void CopyPermissions(const std::string& from, const std::string& to);
 // True when the name opens a device or a pipe rather than a file or a
 // folder: /dev/null or a FIFO on POSIX, NUL or CON on Windows.
 bool IsDevice(const std::string& name);
+
+// True when the stream is a terminal (on Windows a console).
+bool IsTerminal(std::FILE* stream);
+
+// Writes the bytes to standard error with one system call; safe in a signal
+// handler.
+void WriteToStandardError(const char* bytes, std::size_t length);
+
+// The size of the regular file open on the stream, or -1 for anything else
+// (a pipe, a device).
+long long RegularFileSize(std::FILE* stream);
 
 // Process id, for unique temporary names.
 long ProcessId();

@@ -100,4 +100,16 @@ bool IsDevice(const std::string& name) {
                                               S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
 }
 
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void WriteToStandardError(const char* bytes, std::size_t length) {
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, bytes, length);
+}
+
+long long RegularFileSize(std::FILE* stream) {
+    struct stat info {};
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<long long>(info.st_size);
+}
+
 long ProcessId() { return static_cast<long>(getpid()); }

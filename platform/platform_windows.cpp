@@ -129,4 +129,18 @@ bool IsDevice(const std::string& name) {
     return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
 }
 
+bool IsTerminal(std::FILE* stream) { return IsConsole(stream); }
+
+void WriteToStandardError(const char* bytes, std::size_t length) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, static_cast<DWORD>(length), &written, nullptr);
+}
+
+long long RegularFileSize(std::FILE* stream) {
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) return -1;
+    return static_cast<long long>(size.QuadPart);
+}
+
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }

@@ -187,11 +187,13 @@ void Decode(int status, RunResult& result) {
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
 }
 
-// Standard input and output on a new pseudo-terminal, standard error to `err`.
-// Reads what the terminal shows until the program has ended, typing one key
-// at the prompt; a program still running after a minute is killed.
+// Standard input and output on a new pseudo-terminal, standard error to
+// `io/err`; or, with errorOnTerminal, only standard error on it and the
+// others in `io`. Reads what the terminal shows until the program has ended,
+// typing one key at the prompt; a program still running after a minute is
+// killed. What the terminal showed goes to `shown`.
 void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options,
-                   const fs::path& err, RunResult& result) {
+                   const fs::path& io, RunResult& result, std::string& shown) {
     using namespace std::chrono;
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
@@ -203,11 +205,18 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
     if (child == 0) {
         setsid();
         int fd = open(side.c_str(), O_RDWR);
-        if (fd < 0 || dup2(fd, STDIN_FILENO) < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+        if (fd < 0) _exit(127);
+        if (options.errorOnTerminal) {
+            if (dup2(fd, STDERR_FILENO) < 0) _exit(127);
+            RedirectOrDie(io / "in", STDIN_FILENO, O_RDONLY);
+            RedirectOrDie(io / "out", STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        } else {
+            if (dup2(fd, STDIN_FILENO) < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+            RedirectOrDie(io / "err", STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        }
         close(fd);
         close(terminal);
         if (chdir(dir.c_str()) != 0) _exit(127);
-        RedirectOrDie(err, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
         SetEnvironment(options);
         Exec(CommandWords(args, options));
     }
@@ -221,7 +230,7 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
             char block[4096];
             ssize_t got = read(terminal, block, sizeof block);
             if (got <= 0) break;  // every holder of the terminal has closed it
-            result.out.append(block, static_cast<std::size_t>(got));
+            shown.append(block, static_cast<std::size_t>(got));
         }
         const auto now = steady_clock::now();
         if (!exited && waitpid(child, &status, WNOHANG) == child) {
@@ -231,7 +240,7 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
         if (exited && now - ended > milliseconds(500)) break;
         if (options.typeKeyAfter.empty() || result.keyTyped) continue;
         if (promptSeen == steady_clock::time_point{}) {
-            if (TerminalText(result.out).find(options.typeKeyAfter) != std::string::npos) promptSeen = now;
+            if (TerminalText(shown).find(options.typeKeyAfter) != std::string::npos) promptSeen = now;
         } else if (!exited && now - promptSeen > milliseconds(300)) {
             result.keyTyped = write(terminal, "k", 1) == 1;
         }
@@ -254,11 +263,18 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const std::string& 
     fs::path io = fs::temp_directory_path() / ("corvane-io-" + std::to_string(names()));
     fs::create_directory(io);
     RunResult result;
+    std::ofstream(io / "in", std::ios::binary) << stdinText;
     if (options.onTerminal) {
-        RunOnTerminal(dir_, args, options, io / "err", result);
+        RunOnTerminal(dir_, args, options, io, result, result.out);
         result.rawOut = result.out;
+    } else if (options.errorOnTerminal) {
+        std::string shown;
+        RunOnTerminal(dir_, args, options, io, result, shown);
+        result.rawOut = result.out = ReadFile(io / "out");
+        result.rawErr = result.err = shown;
+        fs::remove_all(io);
+        return result;
     } else {
-        std::ofstream(io / "in", std::ios::binary) << stdinText;
         // The program prints its banner before it touches any file, so a run
         // with no output at all never started: under a busy Wine a program
         // now and then fails to start. Such a run is tried again.

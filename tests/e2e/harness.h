@@ -28,6 +28,9 @@ struct RunOptions {
     // program still runs a moment later, one key is typed.
     bool onTerminal = false;
     std::string typeKeyAfter;
+    // Only standard error on a terminal of its own; err is what it showed,
+    // and standard input and output are files as usual.
+    bool errorOnTerminal = false;
 };
 
 // A fresh directory, removed with everything in it at the end of the test.
