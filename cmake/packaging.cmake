@@ -1,0 +1,69 @@
+# Install rules and Debian packages.
+#
+#   cmake --install BUILD                       the program, its manual page and documents
+#   cmake --install BUILD --component sealer    the sealing plug-in, never installed by default
+#   cpack -G DEB (in BUILD)                     corvane_*.deb and corvane-sealer_*.deb
+include(GNUInstallDirs)
+
+# The plug-in's folder, and the installed program's run path to it relative
+# to the program's own folder, so that an installed tree can be moved as a
+# whole.
+set(CORVANE_PLUGIN_DIR "${CMAKE_INSTALL_LIBDIR}/corvane")
+file(RELATIVE_PATH plugin_dir_from_program "${CMAKE_INSTALL_FULL_BINDIR}"
+     "${CMAKE_INSTALL_FULL_LIBDIR}/corvane")
+
+# The installed program is linked a second time with its final run path.
+# Rewriting the build tree's "$ORIGIN" at install time instead would leave
+# an empty entry in it, which the loader reads as the working folder.
+get_target_property(program_sources corvane SOURCES)
+get_target_property(program_libraries corvane LINK_LIBRARIES)
+add_executable(corvane_to_install ${program_sources})
+target_link_libraries(corvane_to_install PRIVATE ${program_libraries})
+set_target_properties(corvane_to_install PROPERTIES
+  OUTPUT_NAME corvane
+  RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/to-install"
+  BUILD_WITH_INSTALL_RPATH ON
+  INSTALL_RPATH "$ORIGIN/${plugin_dir_from_program}")
+
+install(TARGETS corvane_to_install RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT corvane)
+install(FILES doc/corvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT corvane)
+install(FILES README.md format/FORMAT.md LICENSE doc/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT corvane)
+set(CPACK_COMPONENTS_ALL corvane)
+
+if(TARGET sealer)
+  # With the plug-in installed every ".txt" compression is sealed, so only
+  # an explicit request installs it.
+  install(TARGETS sealer LIBRARY DESTINATION ${CORVANE_PLUGIN_DIR} COMPONENT sealer EXCLUDE_FROM_ALL)
+  install(FILES doc/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/corvane-sealer
+          COMPONENT sealer EXCLUDE_FROM_ALL)
+  list(APPEND CPACK_COMPONENTS_ALL sealer)
+endif()
+
+set(CPACK_PACKAGE_NAME corvane)
+set(CPACK_PACKAGE_VENDOR "the Corvane authors")
+set(CPACK_PACKAGE_CONTACT "the Corvane authors")
+set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+set(CPACK_DEBIAN_CORVANE_PACKAGE_NAME corvane)
+set(CPACK_DEBIAN_SEALER_PACKAGE_NAME corvane-sealer)
+include(CPack)
+
+# Each description's first line is its package's summary.
+cpack_add_component(corvane DISPLAY_NAME "corvane" REQUIRED
+  DESCRIPTION "compress one file with a static Huffman code
+Corvane compresses one file with a static Huffman code over the 256 byte
+values and restores it again. This package holds the program, its manual
+page and the description of the compressed file format.")
+cpack_add_component(sealer DISPLAY_NAME "corvane sealer" DEPENDS corvane
+  DESCRIPTION "passphrase sealing plug-in for corvane
+With this plug-in installed, corvane seals every compressed text file with
+a passphrase (AES-256-GCM with a key derived by scrypt, from OpenSSL) and
+unseals sealed files again.")
