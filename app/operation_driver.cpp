@@ -14,6 +14,8 @@
 #include "plugin/crypto_plugin.h"
 
 FileLock TempLocks[2];
+FileFacts SourceFacts;
+std::string SealedName;
 OutputFile ExtractOutput;
 bool displayMode = false;
 
@@ -56,10 +58,11 @@ void CopyAll(std::FILE* in, std::FILE* out) {
     }
 }
 
-// Writes the header part and then the payload into the output file.
+// Writes the header part and then the payload into the output file, each
+// read back through its lock's descriptor.
 void JoinTemporaries() {
-    std::FILE* payload = std::fopen(PayloadTempName, "rb");
-    std::FILE* header = std::fopen(HeaderTempName, "rb");
+    std::FILE* payload = OpenLockedForReading(TempLocks[PayloadSlot]);
+    std::FILE* header = OpenLockedForReading(TempLocks[HeaderSlot]);
     static OutputFile joined;
     bool created = OpenOutput(joined, OutputName);
     if (!payload) Fatal("1open error.");
@@ -69,14 +72,16 @@ void JoinTemporaries() {
     CopyAll(payload, joined.stream);
     CloseRead(payload);
     CloseRead(header);
-    if (!CommitOutput(joined)) Fatal("Write error.");
+    if (!CommitOutput(joined, SourceFacts, false)) Fatal("Write error.");
 }
 
 void RemoveTemporaries() {
-    std::remove(HeaderTempName);
-    std::remove(PayloadTempName);
-    ReleaseFileLock(TempLocks[1]);
-    ReleaseFileLock(TempLocks[0]);
+    RemoveLockedFile(HeaderTempName, TempLocks[HeaderSlot]);
+    RemoveLockedFile(PayloadTempName, TempLocks[PayloadSlot]);
+    KeepOnInterrupt(HeaderSlot);
+    KeepOnInterrupt(PayloadSlot);
+    ReleaseFileLock(TempLocks[HeaderSlot]);
+    ReleaseFileLock(TempLocks[PayloadSlot]);
 }
 
 void SealOutput() {
@@ -106,31 +111,59 @@ void Compress(const std::string& path) {
 }
 
 // The decoded text of display mode, shown once the whole payload decoded.
+// A file under the display limit holds fewer than 8 * 1024 code bits, so
+// more text than that means the file changed while it was read.
 std::string DisplayedText;
+constexpr std::size_t LongestDisplayedText = 8 * 1024;
 
 void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
 
 void KeepForDisplay(const std::uint8_t* bytes, std::size_t length) {
+    if (DisplayedText.size() + length > LongestDisplayedText) Fatal("Read error.");
     DisplayedText.append(reinterpret_cast<const char*>(bytes), length);
 }
 
+// A console line of display mode, where the console is the only output: a
+// line that cannot be written fails the run.
+void PrintShownLine(const std::string& text) {
+    if (!displayMode) return PrintLine(text);
+    std::cout << text << '\n' << std::flush;
+    if (std::cout) return;
+    std::cout.clear();
+    Fatal("Write error.");
+}
+
 // Text is shown up to its first zero byte.
-void ShowDecodedText() { PrintLine(DisplayedText.substr(0, DisplayedText.find('\0'))); }
+void ShowDecodedText() { PrintShownLine(DisplayedText.substr(0, DisplayedText.find('\0'))); }
+
+// A written file is moved into place; with the plug-in active, it is made
+// durable first, since the compressed file is then removed.
+void CommitExtracted() {
+    DataSink = nullptr;
+    FileFacts madeFrom = SourceFacts;
+    if (!SealedName.empty()) FactsOfNamedFile(SealedName, madeFrom);
+    if (!CommitOutput(ExtractOutput, madeFrom, pluginActive)) Fatal("Write error.");
+}
+
+// With the plug-in active the compressed file goes once the extraction has
+// succeeded; a shown text removes only the unsealed copy of a sealed file.
+void RemoveExtractedSource(const std::string& path) {
+    if (pluginActive && (!displayMode || !SealedName.empty())) std::remove(path.c_str());
+}
 
 void Extract(const std::string& path) {
     SelectFiles(2, path);
     ReadHeader();
-    PrintLine(std::string(38, '='));
+    PrintShownLine(std::string(38, '='));
     DecodePayload(displayMode ? KeepForDisplay : WriteToDataSink);
     CloseRead(SourceStream);
-    if (displayMode) ShowDecodedText();
-    if (!displayMode) {
-        DataSink = nullptr;
-        if (!CommitOutput(ExtractOutput)) Fatal("Write error.");
-    }
-    PrintLine("======================================");
-    PrintLine("Extract successfully.");
-    if (pluginActive) std::remove(path.c_str());
+    if (displayMode)
+        ShowDecodedText();
+    else
+        CommitExtracted();
+    PrintShownLine("======================================");
+    PrintShownLine("Extract successfully.");
+    RemoveExtractedSource(path);
     if (displayMode) WaitForKeyPress();
 }
 

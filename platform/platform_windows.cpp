@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -39,8 +40,11 @@ void WaitForKeyPress() {
 }
 
 // A library that cannot be loaded is reported by the caller, never by a
-// system dialog box.
+// system dialog box. The working folder is taken out of the search, so that
+// a library planted there is never loaded; the program's folder, the system
+// folders and PATH stay.
 LibraryHandle OpenLibrary(const std::string& fileName) {
+    SetDllDirectoryA("");
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
     HMODULE library = LoadLibraryA(fileName.c_str());
@@ -60,12 +64,45 @@ void ExitImmediately(int status) { _exit(status); }
 // beyond any data: it excludes other lockers without blocking reads and writes.
 static constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
+namespace {
+
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Why an open file may not serve as a temporary; empty when it may. Access
+// comes from the folder on Windows, so only the kind and the links count.
+std::string TemporaryRefusal(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info))
+        return "is not a regular file";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "is a symbolic link";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "is not a regular file";
+    if (info.nNumberOfLinks != 1) return "has other links";
+    return "";
+}
+
+LockResult OpenTemporary(const std::string& name, HANDLE& file, std::string& refusal) {
+    file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, ShareAll, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LockResult::Failed;
+    refusal = TemporaryRefusal(file);
+    if (refusal.empty()) return LockResult::Locked;
+    CloseHandle(file);
+    return LockResult::Refused;
+}
+
+bool MarkForRemoval(HANDLE file) {
+    FILE_DISPOSITION_INFO removal{};
+    removal.DeleteFile = TRUE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &removal, sizeof removal) != 0;
+}
+
+}  // namespace
+
 LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return LockResult::Failed;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        LockResult opened = OpenTemporary(name, file, lock.refusal);
+        if (opened != LockResult::Locked) return opened;
         OVERLAPPED where{};
         where.OffsetHigh = LockOffsetHigh;
         if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
@@ -87,36 +124,148 @@ bool TruncateLockedFile(const FileLock& lock) {
     return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
+namespace {
+
+// A C stream on a handle of its own; closing the stream closes only that
+// handle.
+std::FILE* StreamOnHandle(HANDLE file, int flags, const char* mode) {
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, mode);
+    if (!stream) _close(fd);
+    return stream;
+}
+
+std::FILE* StreamOnCopy(const FileLock& lock, int flags, const char* mode) {
+    HANDLE copy = nullptr;
+    HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(lock.handle), process, &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return StreamOnHandle(copy, flags, mode);
+}
+
+}  // namespace
+
+std::FILE* OpenLockedForWriting(const FileLock& lock) { return StreamOnCopy(lock, 0, "wb"); }
+
+std::FILE* OpenLockedForReading(const FileLock& lock) {
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(reinterpret_cast<HANDLE>(lock.handle), zero, nullptr, FILE_BEGIN)) return nullptr;
+    return StreamOnCopy(lock, _O_RDONLY, "rb");
+}
+
+// The file is removed through the lock's own handle, so no other file of the
+// same name can be hit; its name goes when the last handle on it is closed.
+void RemoveLockedFile(const std::string&, const FileLock& lock) {
+    if (lock.handle != -1) MarkForRemoval(reinterpret_cast<HANDLE>(lock.handle));
+}
+
 void ReleaseFileLock(FileLock& lock) {
     if (lock.handle == -1) return;
     CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
     lock.handle = -1;
 }
 
+// Shared for removal, so that an interrupt can remove it while it is open.
 std::FILE* CreateNewFile(const std::string& name) {
-    int fd = -1;
-    if (_sopen_s(&fd, name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYNO,
-                 _S_IREAD | _S_IWRITE) != 0)
-        return nullptr;
-    std::FILE* file = _fdopen(fd, "wb");
-    if (!file) _close(fd);
-    return file;
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, ShareAll, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return StreamOnHandle(file, 0, "wb");
 }
 
 bool ReplaceFileWith(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+namespace {
+
+// FILETIME counts 100-nanosecond steps from 1601-01-01.
+constexpr long long TicksPerSecond = 10000000;
+constexpr long long SecondsFrom1601To1970 = 11644473600LL;
+
+FileTime TimeOf(const LARGE_INTEGER& ticks) {
+    const long long sinceEpoch = ticks.QuadPart - SecondsFrom1601To1970 * TicksPerSecond;
+    long long seconds = sinceEpoch / TicksPerSecond;
+    long long rest = sinceEpoch % TicksPerSecond;
+    if (rest < 0) {
+        rest += TicksPerSecond;
+        --seconds;
+    }
+    return FileTime{seconds, static_cast<long>(rest * 100)};
+}
+
+LARGE_INTEGER TicksOf(const FileTime& time) {
+    LARGE_INTEGER ticks{};
+    ticks.QuadPart = (time.seconds + SecondsFrom1601To1970) * TicksPerSecond + time.nanoseconds / 100;
+    return ticks;
+}
+
+HANDLE HandleOf(std::FILE* stream) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))); }
+
+bool FactsOfHandle(HANDLE file, FileFacts& facts) {
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+    if (disk && !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    facts.regular = disk && !standard.Directory;
+    facts.size = standard.EndOfFile.QuadPart;
+    facts.permissions = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    facts.accessed = TimeOf(basic.LastAccessTime);
+    facts.modified = TimeOf(basic.LastWriteTime);
+    return true;
+}
+
+}  // namespace
+
+bool FactsOfOpenFile(std::FILE* stream, FileFacts& facts) {
+    HANDLE file = HandleOf(stream);
+    return file != INVALID_HANDLE_VALUE && FactsOfHandle(file, facts);
+}
+
+bool FactsOfNamedFile(const std::string& name, FileFacts& facts) {
+    HANDLE file = CreateFileA(name.c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool found = FactsOfHandle(file, facts);
+    CloseHandle(file);
+    return found;
+}
+
 // The read-only attribute is the one permission a Windows file carries
 // itself; access rights come from the folder.
-void CopyPermissions(const std::string& from, const std::string& to) {
-    DWORD source = GetFileAttributesA(from.c_str());
-    DWORD target = GetFileAttributesA(to.c_str());
-    if (source == INVALID_FILE_ATTRIBUTES || target == INVALID_FILE_ATTRIBUTES) return;
-    DWORD others = target & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_NORMAL);
-    DWORD readOnly = source & FILE_ATTRIBUTE_READONLY;
-    SetFileAttributesA(to.c_str(), (others | readOnly) != 0 ? others | readOnly : FILE_ATTRIBUTE_NORMAL);
+void StampFile(std::FILE* stream, unsigned permissions, const FileFacts& times) {
+    std::fflush(stream);
+    HANDLE file = HandleOf(stream);
+    FILE_BASIC_INFO basic{};
+    if (file == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        return;
+    DWORD others =
+        basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_NORMAL);
+    DWORD readOnly = (permissions & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : 0;
+    basic.FileAttributes = (others | readOnly) != 0 ? others | readOnly : FILE_ATTRIBUTE_NORMAL;
+    basic.CreationTime.QuadPart = 0;
+    basic.ChangeTime.QuadPart = 0;
+    basic.LastAccessTime = TicksOf(times.accessed);
+    basic.LastWriteTime = TicksOf(times.modified);
+    SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
+
+bool SyncToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0; }
+
+// Windows offers no way to flush a folder; a rename is recorded by the file
+// system's own journal.
+bool SyncFolderOf(const std::string&) { return true; }
+
+// Windows has no sticky folders; its links are followed as the system allows.
+bool LinkMayBeFollowed(const std::string&) { return true; }
 
 // Device names such as NUL are no files the C library can examine; only
 // the handle they open tells.
@@ -127,6 +276,76 @@ bool IsDevice(const std::string& name) {
     DWORD type = GetFileType(file);
     CloseHandle(file);
     return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+// A Windows console acts on C0 controls (with virtual terminal processing,
+// on escape sequences) but shows C1 bytes as characters of its code page.
+TerminalControls ControlsActedOn(std::FILE* stream) {
+    return IsConsole(stream) ? TerminalControls::C0 : TerminalControls::None;
+}
+
+namespace {
+
+// A file a console control event removes, with the identity it had when it
+// was given.
+struct InterruptEntry {
+    volatile LONG active = 0;
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    char name[4096] = {};
+};
+InterruptEntry interruptEntries[InterruptSlots];
+
+bool SameIdentity(const InterruptEntry& entry, const BY_HANDLE_FILE_INFORMATION& info) {
+    return info.dwVolumeSerialNumber == entry.volume && info.nFileIndexHigh == entry.indexHigh &&
+           info.nFileIndexLow == entry.indexLow;
+}
+
+void RemoveIfStillThere(const InterruptEntry& entry) {
+    if (!entry.active) return;
+    HANDLE file = CreateFileA(entry.name, DELETE | FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file, &info) && SameIdentity(entry, info)) MarkForRemoval(file);
+    CloseHandle(file);
+}
+
+// Runs on a thread of its own; the process ends when it returns false, and
+// files marked for removal go when their last handle closes.
+BOOL WINAPI EndOnConsoleEvent(DWORD) {
+    for (const InterruptEntry& entry : interruptEntries) RemoveIfStillThere(entry);
+    return FALSE;
+}
+
+void Watch(int slot, const std::string& name, HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (slot < 0 || slot >= InterruptSlots || name.size() >= sizeof interruptEntries[slot].name) return;
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return;
+    InterruptEntry& entry = interruptEntries[slot];
+    InterlockedExchange(&entry.active, 0);
+    std::memcpy(entry.name, name.c_str(), name.size() + 1);
+    entry.volume = info.dwVolumeSerialNumber;
+    entry.indexHigh = info.nFileIndexHigh;
+    entry.indexLow = info.nFileIndexLow;
+    InterlockedExchange(&entry.active, 1);
+}
+
+}  // namespace
+
+void EndRunOnInterrupts() { SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE); }
+
+void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file) {
+    Watch(slot, name, HandleOf(file));
+}
+
+void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock) {
+    Watch(slot, name, reinterpret_cast<HANDLE>(lock.handle));
+}
+
+void KeepOnInterrupt(int slot) {
+    if (slot >= 0 && slot < InterruptSlots) InterlockedExchange(&interruptEntries[slot].active, 0);
 }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }

@@ -184,6 +184,8 @@ TEST(Windows, TemporaryFilesLockedByAnotherCompressionAreLeftAlone) {
     for (const char* locked : {"tmptree1", "tmptree2"}) {
         box.Write("tmptree1", "theirs 1");
         box.Write("tmptree2", "theirs 2");
+        for (const char* name : {"tmptree1", "tmptree2"})
+            fs::permissions(box.path(name), fs::perms::owner_read | fs::perms::owner_write);
         int fd = open(box.path(locked).c_str(), O_RDWR);
         if (UnderWine()) {
             struct flock byte {};
