@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/operation_driver.h"
 #include "app/output_file.h"
+#include "io/console_text.h"
 #include "io/shared_io.h"
 #include "platform/platform.h"
 
@@ -22,7 +23,8 @@ bool ReadWord(std::string& word) { return static_cast<bool>(std::cin >> word); }
 void OpenSource(const std::string& name, bool fromCommandLine) {
     SourceStream = std::fopen(name.c_str(), "rb");
     if (!SourceStream) {
-        if (fromCommandLine) std::cerr << "错误: 无法打开文件 " << name << '\n' << std::flush;
+        if (fromCommandLine)
+            std::cerr << "错误: 无法打开文件 " << TextForStream(stderr, name) << '\n' << std::flush;
         Fatal("1Open error.");
     }
     SourceName = name;

@@ -7,6 +7,7 @@
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
+#include "io/console_text.h"
 #include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
@@ -85,7 +86,7 @@ void RemoveTemporaries() {
 }
 
 void SealOutput() {
-    std::cout << OutputName << '\n';
+    std::cout << TextForStream(stdout, OutputName) << '\n';
     if (EndsWith(OutputName, ".txt.lx")) {
         RunEncrypt(OutputName);
         std::remove(OutputName.c_str());
@@ -133,8 +134,11 @@ void PrintShownLine(const std::string& text) {
     Fatal("Write error.");
 }
 
-// Text is shown up to its first zero byte.
-void ShowDecodedText() { PrintShownLine(DisplayedText.substr(0, DisplayedText.find('\0'))); }
+// Text is shown up to its first zero byte, its control characters made
+// inert on a terminal.
+void ShowDecodedText() {
+    PrintShownLine(TextForStream(stdout, DisplayedText.substr(0, DisplayedText.find('\0'))));
+}
 
 // A written file is moved into place; with the plug-in active, it is made
 // durable first, since the compressed file is then removed.
