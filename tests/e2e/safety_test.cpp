@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -101,6 +103,46 @@ bool Eventually(const std::function<bool()>& condition) {
     _exit(127);
 }
 
+long long ModifiedSeconds(const fs::path& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_mtim.tv_sec) : -1;
+}
+
+void SetModified(const fs::path& path, long long seconds) {
+    const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// Where the process sleeps in the kernel ("anon_pipe_read", ...).
+std::string WaitChannel(pid_t pid) { return ReadFile("/proc/" + std::to_string(pid) + "/wchan"); }
+
+bool WaitsIn(pid_t pid, const std::string& where) {
+    return WaitChannel(pid).find(where) != std::string::npos;
+}
+
+// Starts a run in the background, for the tests that act while it runs:
+// standard input from /dev/null, standard output and error to `out`, no
+// core dumps, every signal at its default action, and with a file size
+// limit when one is given (SIGXFSZ then ends the run).
+pid_t StartInBackground(const Sandbox& box, const std::vector<std::string>& args, int out,
+                        long fileSizeLimit = -1) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    int in = open("/dev/null", O_RDONLY);
+    if (chdir(box.dir().c_str()) != 0 || in < 0) _exit(127);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(out, STDERR_FILENO);
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    if (fileSizeLimit >= 0) {
+        rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    for (int number = 1; number < NSIG; ++number) signal(number, SIG_DFL);
+    ExecProgram(args);
+}
+
 // The signal that ended the process, or 0 when it exited.
 int EndingSignal(pid_t pid) {
     int status = 0;
@@ -149,6 +191,19 @@ bool WaitUntilShown(TerminalRun& run, const std::string& text) {
         return run.shown.find(text) != std::string::npos;
     });
 }
+
+bool TerminalEchoes(const TerminalRun& run) {
+    termios settings{};
+    return tcgetattr(run.terminal, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+}
+
+// A key wait switches line editing off.
+bool TerminalIsRaw(const TerminalRun& run) {
+    termios settings{};
+    return tcgetattr(run.terminal, &settings) == 0 && (settings.c_lflag & ICANON) == 0;
+}
+
+bool TerminalEchoesLines(const TerminalRun& run) { return TerminalEchoes(run) && !TerminalIsRaw(run); }
 
 void CloseTerminal(TerminalRun& run) {
     close(run.control);
@@ -350,6 +405,276 @@ TEST(TerminalOutput, NamesEchoedToATerminalCannotActOnIt) {
     // Redirected, the name is written as it is.
     run = box.Run({"gone\033[2J"});
     EXPECT_EQ(run.err, "错误: 无法打开文件 gone\033[2J\n");
+}
+
+// --- Display mode ----------------------------------------------------------
+
+std::string Shown(const std::string& text) {
+    return Separator + text + "\n" + Separator + "Extract successfully.\n";
+}
+
+// "abab...": one code bit a byte, so 8000 bytes compress to 1009, a file
+// still shown on the console.
+std::string Alternating(std::size_t size) {
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) text += "ab"[i % 2];
+    return text;
+}
+
+TEST(DisplayWithPlugin, AShownTextIsKeptAndOnlyAnUnsealedCopyIsRemoved) {
+    // The recorder plug-in "unseals" memo.proto by copying it to memo.proto.txt.lx.
+    Sandbox box;
+    const std::string text = "meet me at noon";
+    box.Write("memo.txt.lx", Compressed(text));
+    box.Write("memo.proto", Compressed(text));
+    RunResult run = box.Run({"memo.txt.lx"}, "", WithPlugin(RECORDER_PLUGIN_DIR));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, Banner + Shown(text));
+    run = box.Run({"memo.proto"}, "", WithPlugin(RECORDER_PLUGIN_DIR));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, Banner + "recorder: Decrypt memo.proto\n" + Shown(text));
+    EXPECT_EQ(box.Files(), (Names{"memo.proto", "memo.txt.lx", "plugin-calls.log"}));
+}
+
+TEST(DisplayWithPlugin, AConsoleThatCannotTakeTheTextFailsTheRunAndRemovesNothing) {
+    // Standard output, a file here, may grow to 1100 bytes: the lines before
+    // the text fit, the text does not.
+    Sandbox box;
+    const std::string compressed = Compressed(Alternating(8000));
+    ASSERT_LT(compressed.size(), 1024u);
+    box.Write("memo.txt.lx", compressed);
+    box.Write("memo.proto", compressed);
+    RunOptions limited = WithPlugin(RECORDER_PLUGIN_DIR);
+    limited.fileSizeLimit = 1100;
+    for (const char* name : {"memo.txt.lx", "memo.proto"}) {
+        RunResult run = box.Run({name}, "", limited);
+        EXPECT_EQ(run.signal, 0) << name;
+        EXPECT_EQ(run.exitCode, 1) << name;
+        EXPECT_EQ(run.out.find("Extract successfully."), std::string::npos) << name;
+    }
+    EXPECT_EQ(box.Files(), (Names{"memo.proto", "memo.proto.txt.lx", "memo.txt.lx", "plugin-calls.log"}));
+    EXPECT_TRUE(box.Read("memo.txt.lx") == compressed);
+}
+
+TEST(DisplayDecision, TakenFromTheFileActuallyRead) {
+    if (UnderWine()) GTEST_SKIP() << "the swap is timed with a Linux file lease";
+    // The test holds a lease on the small file, so that opening it waits;
+    // meanwhile a large file takes its name. Whatever the program opened is
+    // what it must judge: here the small file, which is shown.
+    Sandbox box;
+    const std::string small = "the small text";
+    box.Write("note.txt.lx", Compressed(small));
+    box.Write("large", Compressed(Text(20000)));
+    ASSERT_GT(box.Read("large").size(), 1024u);
+    int leased = open(box.path("note.txt.lx").c_str(), O_WRONLY);
+    ASSERT_GE(leased, 0);
+    sighandler_t previous = signal(SIGIO, SIG_IGN);
+    ASSERT_EQ(fcntl(leased, F_SETLEASE, F_WRLCK), 0);
+    const fs::path log = box.dir().string() + ".log";
+    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = StartInBackground(box, {"note.txt.lx"}, out);
+    close(out);
+    EXPECT_TRUE(Eventually([&] { return WaitsIn(pid, "break_lease"); }));
+    fs::rename(box.path("large"), box.path("note.txt.lx"));
+    fcntl(leased, F_SETLEASE, F_UNLCK);
+    close(leased);
+    signal(SIGIO, previous);
+    EXPECT_EQ(EndingSignal(pid), 0);
+    EXPECT_EQ(ReadFile(log), Banner + NoPlugin + Shown(small));
+    EXPECT_EQ(box.Files(), Names{"note.txt.lx"});
+    fs::remove(log);
+}
+
+// --- Permissions and times ---------------------------------------------------
+
+TEST(Metadata, NewOutputsTakeTheBitsAndTimeOfWhatTheyAreMadeFrom) {
+    const bool posix = !UnderWine();  // Windows keeps only a read-only attribute
+    Sandbox box;
+    box.Write("private", Text(3000));
+    chmod(box.path("private").c_str(), 0600);
+    SetModified(box.path("private"), 1000000000);
+    ASSERT_EQ(box.Run({"private"}).exitCode, 0);
+    if (posix) {
+        EXPECT_EQ(ModeOf(box.path("private.lx")), 0600u);
+    }
+    EXPECT_EQ(ModifiedSeconds(box.path("private.lx")), 1000000000);
+
+    // A setuid compressed file passes on its permission bits, not that one.
+    if (posix) chmod(box.path("private.lx").c_str(), 04750);
+    SetModified(box.path("private.lx"), 1100000000);
+    fs::remove(box.path("private"));
+    ASSERT_EQ(box.Run({"private.lx"}).exitCode, 0);
+    if (posix) {
+        EXPECT_EQ(ModeOf(box.path("private")), 0750u);
+    }
+    EXPECT_EQ(ModifiedSeconds(box.path("private")), 1100000000);
+
+    // A replaced file keeps its own bits and gets the time.
+    box.Write("private", "old");
+    if (posix) chmod(box.path("private").c_str(), 0604);
+    ASSERT_EQ(box.Run({"private.lx"}).exitCode, 0);
+    if (posix) {
+        EXPECT_EQ(ModeOf(box.path("private")), 0604u);
+    }
+    EXPECT_EQ(ModifiedSeconds(box.path("private")), 1100000000);
+    EXPECT_TRUE(box.Read("private") == Text(3000));
+
+    // From a sealed file, the output takes the sealed file's.
+    box.Write("memo.proto", Compressed(Text(8000)));
+    if (posix) chmod(box.path("memo.proto").c_str(), 0640);
+    SetModified(box.path("memo.proto"), 1200000000);
+    ASSERT_EQ(box.Run({"memo.proto"}, "", WithPlugin(RECORDER_PLUGIN_DIR)).exitCode, 0);
+    if (posix) {
+        EXPECT_EQ(ModeOf(box.path("memo.proto.txt")), 0640u);
+    }
+    EXPECT_EQ(ModifiedSeconds(box.path("memo.proto.txt")), 1200000000);
+
+    // The temporaries, left after an error, are their owner's only.
+    box.Write("one", "xxxx");
+    EXPECT_EQ(box.Run({"one"}).exitCode, 1);
+    if (posix) {
+        EXPECT_EQ(ModeOf(box.path("tmptree1")), 0600u);
+        EXPECT_EQ(ModeOf(box.path("tmptree2")), 0600u);
+    }
+}
+
+// --- Interrupts --------------------------------------------------------------
+
+const int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+
+// A run whose output passes the file size limit ends by SIGXFSZ and leaves
+// only the file it was given.
+void ExpectTheFileSizeLimitToEndTheRun(const std::string& name, const std::string& content) {
+    Sandbox box;
+    box.Write(name, content);
+    int out = open("/dev/null", O_WRONLY);
+    const pid_t pid = StartInBackground(box, {name}, out, 50000);
+    close(out);
+    EXPECT_EQ(EndingSignal(pid), SIGXFSZ) << name;
+    EXPECT_EQ(box.Files(), Names{name});
+}
+
+TEST(Interrupts, ACompressionEndsByTheSignalAndRemovesItsTemporaries) {
+    if (UnderWine()) GTEST_SKIP() << "POSIX signals; Windows has console control events";
+    // The source is a pipe that stays open: the run waits in the middle of
+    // reading it, with its temporaries locked.
+    for (int number : EndingSignals) {
+        Sandbox box;
+        ASSERT_EQ(mkfifo(box.path("source").c_str(), 0600), 0);
+        box.Write("source.lx", "old output");
+        int feed = open(box.path("source").c_str(), O_RDWR);
+        ASSERT_GE(feed, 0);
+        ASSERT_EQ(write(feed, "some text", 9), 9);
+        int out = open("/dev/null", O_WRONLY);
+        const pid_t pid = StartInBackground(box, {"source"}, out);
+        close(out);
+        EXPECT_TRUE(Eventually([&] { return box.Exists("tmptree1") && WaitsIn(pid, "pipe_read"); }));
+        EXPECT_EQ(ModeOf(box.path("tmptree2")), 0600u);
+        kill(pid, number);
+        EXPECT_EQ(EndingSignal(pid), number) << strsignal(number);
+        close(feed);
+        EXPECT_EQ(box.Files(), (Names{"source", "source.lx"})) << strsignal(number);
+        EXPECT_EQ(box.Read("source.lx"), "old output");
+    }
+    ExpectTheFileSizeLimitToEndTheRun("data", Text(300000));
+}
+
+TEST(Interrupts, AnExtractionEndsByTheSignalAndRemovesItsPartialOutput) {
+    if (UnderWine()) GTEST_SKIP() << "POSIX signals; Windows has console control events";
+    // Standard output is a pipe of one page that nobody reads, filled but for
+    // the lines before the separator: the run waits to write the separator,
+    // once its output is open.
+    const std::string before = Banner + NoPlugin;
+    for (int number : EndingSignals) {
+        Sandbox box;
+        box.Write("data.lx", Compressed(Text(5000)));
+        box.Write("data", "old output");
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 4096);
+        ASSERT_GT(capacity, static_cast<int>(before.size()));
+        const std::string filler(static_cast<std::size_t>(capacity) - before.size(), '.');
+        ASSERT_EQ(write(ends[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+        const pid_t pid = StartInBackground(box, {"data.lx"}, ends[1]);
+        close(ends[1]);
+        EXPECT_TRUE(
+            Eventually([&] { return OutputTemporaries(box).size() == 1 && WaitsIn(pid, "pipe_write"); }));
+        for (const std::string& name : OutputTemporaries(box)) EXPECT_EQ(ModeOf(box.path(name)), 0600u);
+        if (number == SIGPIPE)
+            close(ends[0]);
+        else
+            kill(pid, number);
+        EXPECT_EQ(EndingSignal(pid), number) << strsignal(number);
+        if (number != SIGPIPE) close(ends[0]);
+        EXPECT_EQ(box.Files(), (Names{"data", "data.lx"})) << strsignal(number);
+        EXPECT_EQ(box.Read("data"), "old output");
+    }
+    ExpectTheFileSizeLimitToEndTheRun("data.lx", Compressed(Text(300000)));
+}
+
+TEST(Interrupts, AnInterruptedKeyWaitGivesTheTerminalBack) {
+    if (UnderWine()) GTEST_SKIP() << "Windows waits for a key with the command interpreter's pause";
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        Sandbox box;
+        box.Write("note.txt.lx", Compressed("aab"));
+        TerminalRun run;
+        StartOnTerminal(run, box, {"note.txt.lx"}, {});
+        EXPECT_TRUE(WaitUntilShown(run, "Press any key"));
+        EXPECT_TRUE(Eventually([&] { return TerminalIsRaw(run); }));
+        kill(run.pid, number);
+        EXPECT_EQ(EndingSignal(run.pid), number) << strsignal(number);
+        EXPECT_TRUE(TerminalEchoesLines(run)) << strsignal(number);
+        CloseTerminal(run);
+    }
+}
+
+#ifdef SEALER_PLUGIN_DIR
+TEST(Interrupts, ThePassphrasePromptKeepsTheProgramsOwnHandling) {
+    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    Sandbox box;
+    box.Write("notes.txt", "meet me at noon");
+    RunOptions sealer = WithPlugin(SEALER_PLUGIN_DIR);
+    sealer.environment.push_back({"CORVANE_PASSPHRASE", "pass"});
+    ASSERT_EQ(box.Run({"notes.txt"}, "", sealer).exitCode, 0);
+    // At the prompt, an interrupt gives the echo back and ends the run.
+    TerminalRun asked;
+    StartOnTerminal(asked, box, {"notes.proto"}, WithPlugin(SEALER_PLUGIN_DIR));
+    EXPECT_TRUE(WaitUntilShown(asked, "Passphrase to unseal"));
+    EXPECT_TRUE(Eventually([&] { return !TerminalEchoes(asked); }));
+    kill(asked.pid, SIGINT);
+    EXPECT_EQ(EndingSignal(asked.pid), SIGINT);
+    EXPECT_TRUE(TerminalEchoesLines(asked));
+    CloseTerminal(asked);
+    // After it, the program's own handling is back for the key wait.
+    TerminalRun run;
+    StartOnTerminal(run, box, {"notes.proto"}, WithPlugin(SEALER_PLUGIN_DIR));
+    EXPECT_TRUE(WaitUntilShown(run, "Passphrase to unseal"));
+    EXPECT_TRUE(Eventually([&] { return !TerminalEchoes(run); }));
+    ASSERT_EQ(write(run.control, "pass\n", 5), 5);
+    EXPECT_TRUE(WaitUntilShown(run, "Press any key"));
+    EXPECT_NE(run.shown.find("meet me at noon"), std::string::npos);
+    EXPECT_TRUE(Eventually([&] { return TerminalIsRaw(run); }));
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(EndingSignal(run.pid), SIGTERM);
+    EXPECT_TRUE(TerminalEchoesLines(run));
+    CloseTerminal(run);
+    EXPECT_EQ(box.Files(), (Names{"notes.proto", "notes.txt"}));
+}
+#endif
+
+// --- Input without end -------------------------------------------------------
+
+TEST(EndlessInput, ASourceThatNeverEndsStopsOnceACountOverflows) {
+#ifdef CORVANE_SANITIZED
+    GTEST_SKIP() << "counting 4 GiB takes minutes under the sanitizers";
+#endif
+    if (UnderWine()) GTEST_SKIP() << "/dev/zero is a device of the Linux file system";
+    Sandbox box;
+    fs::create_symlink("/dev/zero", box.path("zeros"));
+    RunResult run = box.Run({"zeros"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, Banner + NoPlugin + "input too large.\n");
+    EXPECT_EQ(box.Files(), (Names{"tmptree1", "tmptree2", "zeros"}));
 }
 
 }  // namespace
