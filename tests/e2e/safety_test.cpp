@@ -677,4 +677,69 @@ TEST(EndlessInput, ASourceThatNeverEndsStopsOnceACountOverflows) {
     EXPECT_EQ(box.Files(), (Names{"tmptree1", "tmptree2", "zeros"}));
 }
 
+// --- Sealed files --------------------------------------------------------
+
+#ifdef SEALER_PLUGIN_DIR
+
+RunOptions Sealer() {
+    RunOptions options = WithPlugin(SEALER_PLUGIN_DIR);
+    options.environment.push_back({"CORVANE_PASSPHRASE", "correct horse"});
+    return options;
+}
+
+// An unsealing refused before anything is written.
+void ExpectUnsealingRefused(const Sandbox& box, const std::string& name, const std::string& reason,
+                            const RunOptions& options) {
+    RunResult run = box.Run({name}, "", options);
+    EXPECT_EQ(run.exitCode, 1) << name;
+    EXPECT_EQ(run.out, Banner + "1Open error.\n") << name;
+    EXPECT_EQ(run.err, "sealer: " + name + ": " + reason + "\n错误: 无法打开文件 " + name + ".txt.lx\n");
+    EXPECT_FALSE(box.Exists(name + ".txt.lx"));
+}
+
+TEST(SealedFiles, CostlyKeyDerivationAndFilesNotSealedAreRefusedAtOnce) {
+    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    Sandbox box;
+    // 152 bytes asking for scrypt with N = 2^20, r = 2, p = 16: within the
+    // memory bound, but 256 times the work of the parameters written now.
+    std::string costly = std::string("CVSL\x01\x14\x02\x10", 8) + std::string(144, '\x5a');
+    box.Write("costly.proto", costly);
+    ExpectUnsealingRefused(box, "costly.proto", "unsupported key-derivation parameters", Sealer());
+    // A gigabyte that is no sealed file, with far less memory than that.
+    std::filesystem::resize_file(box.path("costly.proto"), 0);
+    box.Write("large.proto", "");
+    std::filesystem::resize_file(box.path("large.proto"), 1ull << 30);
+    RunOptions bounded = Sealer();
+#ifndef CORVANE_SANITIZED
+    bounded.addressSpaceLimit = 256L << 20;
+#endif
+    ExpectUnsealingRefused(box, "large.proto", "not a sealed file", bounded);
+}
+
+TEST(SealedFiles, LargeFilesAreUnsealedBlockByBlock) {
+    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    Sandbox box;
+    const std::string text = Text(5 << 20, 3);
+    box.Write("big.txt", text);
+    ASSERT_EQ(box.Run({"big.txt"}, "", Sealer()).exitCode, 0);
+    const std::string sealed = box.Read("big.proto");
+    ASSERT_GT(sealed.size(), 2u << 20);
+    fs::remove(box.path("big.txt"));
+    RunResult run = box.Run({"big.proto"}, "", Sealer());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(box.Read("big.proto.txt") == text);
+    EXPECT_EQ(box.Files(), (Names{"big.proto", "big.proto.txt"}));
+    // A flipped bit in the last block, or a missing tag byte, writes nothing.
+    fs::remove(box.path("big.proto.txt"));
+    std::string damaged = sealed;
+    damaged[damaged.size() - 100] ^= 0x01;
+    box.Write("flipped.proto", damaged);
+    box.Write("short.proto", sealed.substr(0, sealed.size() - 1));
+    for (const char* name : {"flipped.proto", "short.proto"})
+        ExpectUnsealingRefused(box, name, "wrong passphrase or damaged file", Sealer());
+    EXPECT_EQ(box.Files(), (Names{"big.proto", "flipped.proto", "short.proto"}));
+}
+
+#endif  // SEALER_PLUGIN_DIR
+
 }  // namespace
