@@ -6,8 +6,10 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -39,15 +41,63 @@ void WaitForKeyPress() {
     if (IsConsole(stdin)) std::system("pause");
 }
 
+namespace {
+
+bool IsAbsoluteFolder(const std::string& folder) {
+    const bool drive = folder.size() >= 3 && folder[1] == ':' && (folder[2] == '\\' || folder[2] == '/');
+    return drive || folder.rfind("\\\\", 0) == 0;
+}
+
+std::string FolderOf(const char* path, DWORD length) {
+    const std::string full(path, length);
+    const std::size_t end = full.find_last_of("\\/");
+    return end == std::string::npos ? "" : full.substr(0, end);
+}
+
+// The folders a library is looked for in, in the system's order but without
+// the working folder: the program's folder, the system folders, then the
+// absolute folders of PATH.
+std::vector<std::string> LibraryFolders() {
+    std::vector<std::string> folders;
+    char buffer[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) folders.push_back(FolderOf(buffer, length));
+    length = GetSystemDirectoryA(buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) folders.emplace_back(buffer, length);
+    length = GetWindowsDirectoryA(buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) folders.emplace_back(buffer, length);
+    const char* path = std::getenv("PATH");
+    std::string entries = path != nullptr ? path : "";
+    for (std::size_t start = 0, end = 0; start <= entries.size(); start = end + 1) {
+        end = std::min(entries.find(';', start), entries.size());
+        const std::string folder = entries.substr(start, end - start);
+        if (IsAbsoluteFolder(folder)) folders.push_back(folder);
+    }
+    return folders;
+}
+
+// A bare file name is looked for in LibraryFolders(), a path is taken as it
+// is. The library's own dependencies are searched from its folder on.
+HMODULE LoadOutsideTheWorkingFolder(const std::string& fileName) {
+    if (fileName.find_first_of("\\/") != std::string::npos) return LoadLibraryA(fileName.c_str());
+    for (const std::string& folder : LibraryFolders()) {
+        const std::string candidate = folder + "\\" + fileName;
+        if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return LoadLibraryExA(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 // A library that cannot be loaded is reported by the caller, never by a
-// system dialog box. The working folder is taken out of the search, so that
-// a library planted there is never loaded; the program's folder, the system
-// folders and PATH stay.
+// system dialog box. A library planted in the working folder is never
+// loaded: that folder is searched neither for it nor for what it needs.
 LibraryHandle OpenLibrary(const std::string& fileName) {
     SetDllDirectoryA("");
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    HMODULE library = LoadLibraryA(fileName.c_str());
+    HMODULE library = LoadOutsideTheWorkingFolder(fileName);
     SetThreadErrorMode(previousMode, nullptr);
     return reinterpret_cast<LibraryHandle>(library);
 }
@@ -81,7 +131,7 @@ std::string TemporaryRefusal(HANDLE file) {
 }
 
 LockResult OpenTemporary(const std::string& name, HANDLE& file, std::string& refusal) {
-    file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, ShareAll, nullptr, OPEN_ALWAYS,
+    file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LockResult::Failed;
     refusal = TemporaryRefusal(file);
@@ -90,10 +140,35 @@ LockResult OpenTemporary(const std::string& name, HANDLE& file, std::string& ref
     return LockResult::Refused;
 }
 
-bool MarkForRemoval(HANDLE file) {
-    FILE_DISPOSITION_INFO removal{};
-    removal.DeleteFile = TRUE;
-    return SetFileInformationByHandle(file, FileDispositionInfo, &removal, sizeof removal) != 0;
+// Which file a handle is open on, as the volume and file index tell.
+struct FileIdentity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+};
+
+bool IdentityOf(HANDLE file, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return false;
+    identity = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+// Removes the file of that name, itself and not what a link there leads to,
+// only while it is the file of that identity. Its name goes once the last
+// handle on it is closed.
+void RemoveIfStillNamed(const char* name, const FileIdentity& expected) {
+    HANDLE file = CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    FileIdentity found;
+    if (IdentityOf(file, found) && found.volume == expected.volume && found.indexHigh == expected.indexHigh &&
+        found.indexLow == expected.indexLow) {
+        FILE_DISPOSITION_INFO removal{};
+        removal.DeleteFile = TRUE;
+        SetFileInformationByHandle(file, FileDispositionInfo, &removal, sizeof removal);
+    }
+    CloseHandle(file);
 }
 
 }  // namespace
@@ -158,10 +233,10 @@ std::FILE* OpenLockedForReading(const FileLock& lock) {
     return StreamOnCopy(lock, _O_RDONLY, "rb");
 }
 
-// The file is removed through the lock's own handle, so no other file of the
-// same name can be hit; its name goes when the last handle on it is closed.
-void RemoveLockedFile(const std::string&, const FileLock& lock) {
-    if (lock.handle != -1) MarkForRemoval(reinterpret_cast<HANDLE>(lock.handle));
+void RemoveLockedFile(const std::string& name, const FileLock& lock) {
+    FileIdentity identity;
+    if (lock.handle != -1 && IdentityOf(reinterpret_cast<HANDLE>(lock.handle), identity))
+        RemoveIfStillNamed(name.c_str(), identity);
 }
 
 void ReleaseFileLock(FileLock& lock) {
@@ -290,45 +365,27 @@ namespace {
 // was given.
 struct InterruptEntry {
     volatile LONG active = 0;
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
+    FileIdentity identity;
     char name[4096] = {};
 };
 InterruptEntry interruptEntries[InterruptSlots];
 
-bool SameIdentity(const InterruptEntry& entry, const BY_HANDLE_FILE_INFORMATION& info) {
-    return info.dwVolumeSerialNumber == entry.volume && info.nFileIndexHigh == entry.indexHigh &&
-           info.nFileIndexLow == entry.indexLow;
-}
-
-void RemoveIfStillThere(const InterruptEntry& entry) {
-    if (!entry.active) return;
-    HANDLE file = CreateFileA(entry.name, DELETE | FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(file, &info) && SameIdentity(entry, info)) MarkForRemoval(file);
-    CloseHandle(file);
-}
-
 // Runs on a thread of its own; the process ends when it returns false, and
 // files marked for removal go when their last handle closes.
 BOOL WINAPI EndOnConsoleEvent(DWORD) {
-    for (const InterruptEntry& entry : interruptEntries) RemoveIfStillThere(entry);
+    for (const InterruptEntry& entry : interruptEntries)
+        if (entry.active) RemoveIfStillNamed(entry.name, entry.identity);
     return FALSE;
 }
 
 void Watch(int slot, const std::string& name, HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info{};
+    FileIdentity identity;
     if (slot < 0 || slot >= InterruptSlots || name.size() >= sizeof interruptEntries[slot].name) return;
-    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return;
+    if (!IdentityOf(file, identity)) return;
     InterruptEntry& entry = interruptEntries[slot];
     InterlockedExchange(&entry.active, 0);
     std::memcpy(entry.name, name.c_str(), name.size() + 1);
-    entry.volume = info.dwVolumeSerialNumber;
-    entry.indexHigh = info.nFileIndexHigh;
-    entry.indexLow = info.nFileIndexLow;
+    entry.identity = identity;
     InterlockedExchange(&entry.active, 1);
 }
 
