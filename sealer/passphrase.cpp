@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "io/console_text.h"
+
 namespace {
 
 constexpr const char* PassphraseVariable = "CORVANE_PASSPHRASE";
@@ -57,7 +59,7 @@ void CatchEndingSignals() {
 
 // Reads one line with echo switched off; false when the terminal ends first.
 bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) {
-    WriteToTerminal(terminal, prompt);
+    WriteToTerminal(terminal, InertText(prompt, true));
     termios saved{};
     const bool hideEcho = tcgetattr(terminal, &saved) == 0;
     if (hideEcho) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+#include "io/console_text.h"
 #include "passphrase.h"
 #include "sealed_format.h"
 
@@ -25,7 +26,11 @@ const std::string CompressedTextSuffix = ".txt.lx";
 const std::string SealedSuffix = ".proto";
 constexpr std::size_t ReadStep = 1u << 20;
 
-void Complain(const std::string& message) { std::fprintf(stderr, "sealer: %s\n", message.c_str()); }
+// One line on standard error; names in it are made inert on a terminal.
+void Complain(const std::string& message) {
+    const std::string shown = isatty(STDERR_FILENO) ? InertText(message, true) : message;
+    std::fprintf(stderr, "sealer: %s\n", shown.c_str());
+}
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&

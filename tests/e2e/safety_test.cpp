@@ -405,6 +405,24 @@ TEST(TerminalOutput, NamesEchoedToATerminalCannotActOnIt) {
     // Redirected, the name is written as it is.
     run = box.Run({"gone\033[2J"});
     EXPECT_EQ(run.err, "错误: 无法打开文件 gone\033[2J\n");
+#ifdef SEALER_PLUGIN_DIR
+    // The sealer's passphrase prompt and its complaints.
+    RunOptions sealer = WithPlugin(SEALER_PLUGIN_DIR);
+    sealer.environment.push_back({"CORVANE_PASSPHRASE", "pass"});
+    box.Write("n\033[2J.txt", "meet me at noon");
+    ASSERT_EQ(box.Run({"n\033[2J.txt"}, "", sealer).exitCode, 0);
+    box.Write("f\033[2J.proto", "not sealed");
+    for (const char* name : {"n\033[2J.proto", "f\033[2J.proto"}) {
+        TerminalRun asked;
+        StartOnTerminal(asked, box, {name}, WithPlugin(SEALER_PLUGIN_DIR));
+        EXPECT_TRUE(WaitUntilShown(asked, name[0] == 'n' ? "Passphrase to unseal n^[[2J.proto: "
+                                                         : "sealer: f^[[2J.proto: not a sealed file\r\n"));
+        kill(asked.pid, SIGINT);
+        EndingSignal(asked.pid);
+        EXPECT_EQ(asked.shown.find("\033[2J"), std::string::npos);
+        CloseTerminal(asked);
+    }
+#endif
 }
 
 // --- Display mode ----------------------------------------------------------
