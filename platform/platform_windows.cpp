@@ -118,13 +118,28 @@ namespace {
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+std::string LeafOf(const std::string& path) {
+    const std::size_t end = path.find_last_of("\\/");
+    return end == std::string::npos ? path : path.substr(end + 1);
+}
+
+// True when the file open is the one the name itself stands for. Wine shows
+// a Unix symbolic link as the file it leads to, except in the final path.
+bool OpenedUnderItsName(HANDLE file, const std::string& name) {
+    char opened[MAX_PATH * 4];
+    const DWORD length = GetFinalPathNameByHandleA(file, opened, sizeof opened, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof opened) return false;
+    return _stricmp(LeafOf(std::string(opened, length)).c_str(), LeafOf(name).c_str()) == 0;
+}
+
 // Why an open file may not serve as a temporary; empty when it may. Access
 // comes from the folder on Windows, so only the kind and the links count.
-std::string TemporaryRefusal(HANDLE file) {
+std::string TemporaryRefusal(HANDLE file, const std::string& name) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info))
         return "is not a regular file";
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "is a symbolic link";
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OpenedUnderItsName(file, name))
+        return "is a symbolic link";
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "is not a regular file";
     if (info.nNumberOfLinks != 1) return "has other links";
     return "";
@@ -134,7 +149,7 @@ LockResult OpenTemporary(const std::string& name, HANDLE& file, std::string& ref
     file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LockResult::Failed;
-    refusal = TemporaryRefusal(file);
+    refusal = TemporaryRefusal(file, name);
     if (refusal.empty()) return LockResult::Locked;
     CloseHandle(file);
     return LockResult::Refused;

@@ -213,7 +213,6 @@ void CloseTerminal(TerminalRun& run) {
 // --- Temporaries planted by a neighbour -----------------------------------
 
 TEST(PlantedTemporaries, LinksAtTheTemporariesAreNeverFollowed) {
-    if (UnderWine()) GTEST_SKIP() << "Wine follows the links of the Unix file system it presents";
     Sandbox box;
     ShareFolder(box.dir(), false);
     fs::create_directory(box.path("home"));
@@ -239,7 +238,12 @@ TEST(PlantedTemporaries, LinksAtTheTemporariesAreNeverFollowed) {
         fs::remove(box.path("tmptree2"));
     }
     EXPECT_EQ(box.Read("home/.bashrc"), "the victim's settings\n");
-    EXPECT_FALSE(box.Exists("home/new"));
+    // Wine creates the file a dangling link names before the Windows program
+    // can tell the link from a file; nothing is written into it.
+    if (UnderWine())
+        EXPECT_EQ(box.Read("home/new"), "");
+    else
+        EXPECT_FALSE(box.Exists("home/new"));
     EXPECT_EQ(box.Files(), (Names{"data", "home"}));
 }
 
