@@ -49,7 +49,10 @@ int ModeForArgument(const std::string& argument, std::string& path) {
     }
     path = argument;
     pluginActive = LoadPlugin("plugin.dll");
-    if (EndsWith(path, ".proto") && pluginActive && RunDecrypt(path)) path += ".txt.lx";
+    if (EndsWith(path, ".proto") && pluginActive && RunDecrypt(path)) {
+        SealedName = path;
+        path += ".txt.lx";
+    }
     return EndsWith(path, ".lx") ? 2 : 1;
 }
 
@@ -59,6 +62,7 @@ void RunProgram(int argumentCount, char** arguments) {
     MakeConsoleUnbuffered();
     std::set_new_handler(OutOfMemory);
     FatalCleanup = AbandonPendingOutput;
+    EndRunOnInterrupts();
     SetConsoleTitleText();
     InitSymbols();
     PrintLine("-------" + VersionText + "-------");

@@ -6,31 +6,36 @@
 #include "app/command_line.h"
 #include "app/operation_driver.h"
 #include "app/output_file.h"
+#include "io/console_text.h"
 #include "io/shared_io.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr long DisplayLimit = 1024;
+constexpr long long DisplayLimit = 1024;
 
 // Reads one white-space-delimited word; false when input ends first.
 bool ReadWord(std::string& word) { return static_cast<bool>(std::cin >> word); }
 
-// Length of the file, or -1 when it has none (a directory, say).
-long LengthOf(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    return std::ftell(file);
+// Opens the file to read, once: every later decision about it is taken from
+// what this open found. A path from the command line that cannot be opened
+// is named on standard error.
+void OpenSource(const std::string& name, bool fromCommandLine) {
+    SourceStream = std::fopen(name.c_str(), "rb");
+    if (!SourceStream) {
+        if (fromCommandLine)
+            std::cerr << "错误: 无法打开文件 " << TextForStream(stderr, name) << '\n' << std::flush;
+        Fatal("1Open error.");
+    }
+    SourceName = name;
+    SourceFacts = FileFacts{};
+    FactsOfOpenFile(SourceStream, SourceFacts);
 }
 
+// A small compressed text, judged by the file actually open: a regular file
+// under the limit.
 bool ShowsOnConsole(const std::string& path) {
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe) {
-        std::cerr << "错误: 无法打开文件 " << path << '\n' << std::flush;
-        return false;
-    }
-    long length = LengthOf(probe);
-    std::fclose(probe);
-    return length >= 0 && length < DisplayLimit && EndsWith(path, ".txt.lx");
+    return EndsWith(path, ".txt.lx") && SourceFacts.regular && SourceFacts.size < DisplayLimit;
 }
 
 bool SameFile(const std::string& first, const std::string& second) {
@@ -43,18 +48,23 @@ void RefuseSameFile(const std::string& first, const std::string& second) {
 }
 
 // Locks both temporary files before either is truncated, so that a second
-// compression in the same folder stops without touching them.
-void LockTemporary(const std::string& name, FileLock& lock, const std::string& failure) {
+// compression in the same folder stops without touching them. A file that
+// is not safely this user's own is refused and named on standard error.
+void LockTemporary(const char* name, int slot, const std::string& failure) {
+    FileLock& lock = TempLocks[slot];
     switch (LockFileExclusive(name, lock)) {
-        case LockResult::Locked: return;
+        case LockResult::Locked: RemoveOnInterrupt(slot, name, lock); return;
         case LockResult::Busy: Fatal("temporary files in use.");
+        case LockResult::Refused:
+            std::cerr << name << ": not used as a temporary file, it " << lock.refusal << '\n' << std::flush;
+            Fatal(failure);
         case LockResult::Failed: Fatal(failure);
     }
 }
 
-std::FILE* OpenTruncated(const std::string& name, const FileLock& lock) {
+std::FILE* OpenTruncated(const FileLock& lock) {
     if (!TruncateLockedFile(lock)) return nullptr;
-    return std::fopen(name.c_str(), "wb");
+    return OpenLockedForWriting(lock);
 }
 
 void SelectCompressOutputs(const std::string& name) {
@@ -64,11 +74,11 @@ void SelectCompressOutputs(const std::string& name) {
         RefuseSameFile(OutputName, temporary);
     }
     RefuseSameFile(name, OutputName);
-    LockTemporary(PayloadTempName, TempLocks[0], "Write error.");
-    LockTemporary(HeaderTempName, TempLocks[1], "open tree file error.");
-    DataSink = OpenTruncated(PayloadTempName, TempLocks[0]);
+    LockTemporary(PayloadTempName, PayloadSlot, "Write error.");
+    LockTemporary(HeaderTempName, HeaderSlot, "open tree file error.");
+    DataSink = OpenTruncated(TempLocks[PayloadSlot]);
     if (!DataSink) Fatal("Write error.");
-    HeaderSink = OpenTruncated(HeaderTempName, TempLocks[1]);
+    HeaderSink = OpenTruncated(TempLocks[HeaderSlot]);
     if (!HeaderSink) Fatal("open tree file error.");
 }
 
@@ -78,6 +88,7 @@ void SelectExtractOutput(const std::string& name, const std::string& path) {
         if (!ReadWord(OutputName)) Fatal("Write error.");
     } else {
         OutputName = path.substr(0, path.size() - 3);
+        displayMode = ShowsOnConsole(path);
     }
     if (displayMode) return;
     RefuseSameFile(name, OutputName);
@@ -89,15 +100,11 @@ void SelectExtractOutput(const std::string& name, const std::string& path) {
 
 void SelectFiles(int flow, const std::string& path) {
     std::string name = path;
-    if (!path.empty()) {
-        displayMode = ShowsOnConsole(path);
-    } else {
+    if (path.empty()) {
         PrintLine(flow == 1 ? "choose file to compress:" : "choose file to extract:");
         ReadWord(name);
     }
-    SourceStream = std::fopen(name.c_str(), "rb");
-    if (!SourceStream) Fatal("1Open error.");
-    SourceName = name;
+    OpenSource(name, !path.empty());
     if (flow == 2)
         SelectExtractOutput(name, path);
     else

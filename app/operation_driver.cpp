@@ -8,6 +8,7 @@
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
+#include "io/console_text.h"
 #include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
@@ -15,6 +16,8 @@
 #include "plugin/crypto_plugin.h"
 
 FileLock TempLocks[2];
+FileFacts SourceFacts;
+std::string SealedName;
 OutputFile ExtractOutput;
 bool displayMode = false;
 
@@ -57,10 +60,11 @@ void CopyAll(std::FILE* in, std::FILE* out) {
     }
 }
 
-// Writes the header part and then the payload into the output file.
+// Writes the header part and then the payload into the output file, each
+// read back through its lock's descriptor.
 void JoinTemporaries() {
-    std::FILE* payload = std::fopen(PayloadTempName, "rb");
-    std::FILE* header = std::fopen(HeaderTempName, "rb");
+    std::FILE* payload = OpenLockedForReading(TempLocks[PayloadSlot]);
+    std::FILE* header = OpenLockedForReading(TempLocks[HeaderSlot]);
     static OutputFile joined;
     bool created = OpenOutput(joined, OutputName);
     if (!payload) Fatal("1open error.");
@@ -70,14 +74,16 @@ void JoinTemporaries() {
     CopyAll(payload, joined.stream);
     CloseRead(payload);
     CloseRead(header);
-    if (!CommitOutput(joined)) Fatal("Write error.");
+    if (!CommitOutput(joined, SourceFacts, false)) Fatal("Write error.");
 }
 
 void RemoveTemporaries() {
-    std::remove(HeaderTempName);
-    std::remove(PayloadTempName);
-    ReleaseFileLock(TempLocks[1]);
-    ReleaseFileLock(TempLocks[0]);
+    RemoveLockedFile(HeaderTempName, TempLocks[HeaderSlot]);
+    RemoveLockedFile(PayloadTempName, TempLocks[PayloadSlot]);
+    KeepOnInterrupt(HeaderSlot);
+    KeepOnInterrupt(PayloadSlot);
+    ReleaseFileLock(TempLocks[HeaderSlot]);
+    ReleaseFileLock(TempLocks[PayloadSlot]);
 }
 
 // The size of the file open on the stream, 0 when it has none.
@@ -87,7 +93,7 @@ std::uint64_t KnownSize(std::FILE* stream) {
 }
 
 void SealOutput() {
-    std::cout << OutputName << '\n';
+    std::cout << TextForStream(stdout, OutputName) << '\n';
     if (EndsWith(OutputName, ".txt.lx")) {
         RunEncrypt(OutputName);
         std::remove(OutputName.c_str());
@@ -110,16 +116,48 @@ void Compress(const std::string& path) {
 }
 
 // The decoded text of display mode, shown once the whole payload decoded.
+// A file under the display limit holds fewer than 8 * 1024 code bits, so
+// more text than that means the file changed while it was read.
 std::string DisplayedText;
+constexpr std::size_t LongestDisplayedText = 8 * 1024;
 
 void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
 
 void KeepForDisplay(const std::uint8_t* bytes, std::size_t length) {
+    if (DisplayedText.size() + length > LongestDisplayedText) Fatal("Read error.");
     DisplayedText.append(reinterpret_cast<const char*>(bytes), length);
 }
 
-// Text is shown up to its first zero byte.
-void ShowDecodedText() { PrintLine(DisplayedText.substr(0, DisplayedText.find('\0'))); }
+// A console line of display mode, where the console is the only output: a
+// line that cannot be written fails the run.
+void PrintShownLine(const std::string& text) {
+    if (!displayMode) return PrintLine(text);
+    std::cout << text << '\n' << std::flush;
+    if (std::cout) return;
+    std::cout.clear();
+    Fatal("Write error.");
+}
+
+// Text is shown up to its first zero byte, its control characters made
+// inert on a terminal.
+void ShowDecodedText() {
+    PrintShownLine(TextForStream(stdout, DisplayedText.substr(0, DisplayedText.find('\0'))));
+}
+
+// A written file is moved into place; with the plug-in active, it is made
+// durable first, since the compressed file is then removed.
+void CommitExtracted() {
+    DataSink = nullptr;
+    FileFacts madeFrom = SourceFacts;
+    if (!SealedName.empty()) FactsOfNamedFile(SealedName, madeFrom);
+    if (!CommitOutput(ExtractOutput, madeFrom, pluginActive)) Fatal("Write error.");
+}
+
+// With the plug-in active the compressed file goes once the extraction has
+// succeeded; a shown text removes only the unsealed copy of a sealed file.
+void RemoveExtractedSource(const std::string& path) {
+    if (pluginActive && (!displayMode || !SealedName.empty())) std::remove(path.c_str());
+}
 
 void Extract(const std::string& path) {
     SelectFiles(2, path);
@@ -127,14 +165,13 @@ void Extract(const std::string& path) {
     ExtractStream(displayMode ? KeepForDisplay : WriteToDataSink);
     EndProgress();
     CloseRead(SourceStream);
-    if (displayMode) ShowDecodedText();
-    if (!displayMode) {
-        DataSink = nullptr;
-        if (!CommitOutput(ExtractOutput)) Fatal("Write error.");
-    }
-    PrintLine("======================================");
-    PrintLine("Extract successfully.");
-    if (pluginActive) std::remove(path.c_str());
+    if (displayMode)
+        ShowDecodedText();
+    else
+        CommitExtracted();
+    PrintShownLine("======================================");
+    PrintShownLine("Extract successfully.");
+    RemoveExtractedSource(path);
     if (displayMode) WaitForKeyPress();
 }
 
@@ -151,7 +188,7 @@ void CompressStreams(void (*restartSource)()) {
 
 void ExtractStream(ByteSink sink) {
     ReadHeader();
-    PrintLine(std::string(38, '='));
+    PrintShownLine(std::string(38, '='));
     DecodePayload(sink);
 }
 

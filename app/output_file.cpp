@@ -8,13 +8,20 @@ OutputFile* PendingOutput = nullptr;
 
 namespace {
 
-// A symbolic link is followed, so that the file it names is replaced and
-// the link itself stays.
+// A symbolic link is followed, link by link, so that the file it names is
+// replaced and the link itself stays; a link that leads nowhere is replaced
+// itself. A link the system would not let a plain open follow makes the
+// name unusable (empty).
 std::string ResolvedName(const std::string& name) {
+    std::string current = name;
     std::error_code error;
-    if (!std::filesystem::is_symlink(name, error)) return name;
-    std::filesystem::path target = std::filesystem::canonical(name, error);
-    return error ? name : target.string();
+    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(current, error); ++hop) {
+        if (!LinkMayBeFollowed(current)) return "";
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) return name;
+        current = (std::filesystem::path(current).parent_path() / target).string();
+    }
+    return std::filesystem::exists(current, error) ? current : name;
 }
 
 // Longest file name, without its folder, that file systems commonly allow.
@@ -54,8 +61,8 @@ bool Writable(const std::string& name) {
 }  // namespace
 
 bool OpenOutput(OutputFile& output, const std::string& name) {
-    if (name.empty()) return false;
-    output.finalName = ResolvedName(name);
+    output.finalName = name.empty() ? "" : ResolvedName(name);
+    if (output.finalName.empty()) return false;
     std::error_code error;
     auto status = std::filesystem::status(output.finalName, error);
     bool exists = std::filesystem::exists(status);
@@ -65,20 +72,37 @@ bool OpenOutput(OutputFile& output, const std::string& name) {
         return output.stream != nullptr;
     }
     if (exists && !Writable(output.finalName)) return false;
+    FileFacts existing;
+    output.replacing = exists && FactsOfNamedFile(output.finalName, existing);
+    output.keptPermissions = existing.permissions;
     output.stream = CreateTemporaryBeside(output.finalName, output.tempName);
     if (!output.stream) return false;
-    if (exists) CopyPermissions(output.finalName, output.tempName);
+    RemoveOnInterrupt(OutputInterruptSlot, output.tempName, output.stream);
     PendingOutput = &output;
     return true;
 }
 
-bool CommitOutput(OutputFile& output) {
+namespace {
+
+// The temporary's last touches before it is closed: time, permission bits,
+// and its data on disk when asked.
+bool FinishTemporary(OutputFile& output, const FileFacts& madeFrom, bool syncToDisk) {
+    StampFile(output.stream, output.replacing ? output.keptPermissions : madeFrom.permissions, madeFrom);
+    return !syncToDisk || SyncToDisk(output.stream);
+}
+
+}  // namespace
+
+bool CommitOutput(OutputFile& output, const FileFacts& madeFrom, bool syncToDisk) {
     bool written = std::fflush(output.stream) == 0 && !std::ferror(output.stream);
+    if (written && !output.tempName.empty()) written = FinishTemporary(output, madeFrom, syncToDisk);
     written = std::fclose(output.stream) == 0 && written;
     output.stream = nullptr;
     if (output.tempName.empty()) return written;
     if (written) written = ReplaceFileWith(output.tempName, output.finalName);
+    if (written && syncToDisk) written = SyncFolderOf(output.finalName);
     if (!written) std::remove(output.tempName.c_str());
+    KeepOnInterrupt(OutputInterruptSlot);
     output.tempName.clear();
     PendingOutput = nullptr;
     return written;
@@ -92,6 +116,7 @@ void AbandonOutput(OutputFile& output) {
     if (output.stream) std::fclose(output.stream);
     output.stream = nullptr;
     if (!output.tempName.empty()) std::remove(output.tempName.c_str());
+    KeepOnInterrupt(OutputInterruptSlot);
     output.tempName.clear();
     if (PendingOutput == &output) PendingOutput = nullptr;
 }

@@ -86,12 +86,14 @@ void StartProgress(std::uint64_t totalBytes) {
     Progress = ProgressState{totalBytes, 0, Clock::now(), {}};
     ProgressHook = NoteSourceRead;
     BeforeOutputHook = EraseBeforeOutput;
+    InterruptHook = EraseProgressFromSignal;
 }
 
 void EndProgress() {
     EraseProgress();
     ProgressHook = nullptr;
     BeforeOutputHook = nullptr;
+    InterruptHook = nullptr;
 }
 
 void EraseProgress() {

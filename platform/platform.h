@@ -27,25 +27,68 @@ void CloseLibrary(LibraryHandle library);
 [[noreturn]] void ExitNormally(int status);
 [[noreturn]] void ExitImmediately(int status);
 
-// An exclusive, non-blocking lock on a file that is created when missing and
-// never truncated here. Held until ReleaseFileLock or the end of the process.
-enum class LockResult { Locked, Busy, Failed };
+// An exclusive, non-blocking lock on a temporary file of this user's. The
+// file is opened once, never through a symbolic link, and created readable
+// and writable by its owner only when missing; it is never truncated here.
+// An existing file is used only when it is a regular file with one link,
+// owned by the user running the program and closed to everyone else (on
+// POSIX; Windows checks the kind and the links); otherwise it is Refused
+// and `refusal` says why, in words that follow "it" ("is a symbolic link").
+// Held until ReleaseFileLock or the end of the process.
+enum class LockResult { Locked, Busy, Failed, Refused };
 struct FileLock {
     long long handle = -1;
+    std::string refusal;
 };
 LockResult LockFileExclusive(const std::string& name, FileLock& lock);
 bool TruncateLockedFile(const FileLock& lock);
+// A stream on the locked file itself: for writing where the file stands, or
+// for reading from its start. Closing the stream keeps the lock. Null on
+// failure.
+std::FILE* OpenLockedForWriting(const FileLock& lock);
+std::FILE* OpenLockedForReading(const FileLock& lock);
+// Removes the locked file under its name, only while that name still leads
+// to it.
+void RemoveLockedFile(const std::string& name, const FileLock& lock);
 void ReleaseFileLock(FileLock& lock);
 
-// Creates a file that must not exist yet and opens it for binary writing.
-// Returns null when the file exists or cannot be created.
+// Creates a file that must not exist yet, readable and writable by its
+// owner only, and opens it for binary writing. Returns null when the file
+// exists or cannot be created.
 std::FILE* CreateNewFile(const std::string& name);
 
 // Renames `from` onto `to`, replacing an existing `to` in one step.
 bool ReplaceFileWith(const std::string& from, const std::string& to);
 
-// Gives `to` the access permissions of the existing file `from`.
-void CopyPermissions(const std::string& from, const std::string& to);
+// What the program passes on from one file to the one made from it.
+struct FileTime {
+    long long seconds = 0;  // since 1970-01-01 UTC
+    long nanoseconds = 0;
+};
+struct FileFacts {
+    bool regular = false;  // a regular file, not a folder, device or pipe
+    long long size = 0;
+    unsigned permissions = 0;  // the 0777 bits; on Windows 0444 when read-only, else 0666
+    FileTime accessed;
+    FileTime modified;
+};
+// The facts of the file open on the stream; of the file a name leads to.
+bool FactsOfOpenFile(std::FILE* stream, FileFacts& facts);
+bool FactsOfNamedFile(const std::string& name, FileFacts& facts);
+// Gives the file open on the stream these permission bits (0777 at most:
+// never setuid, setgid or sticky) and the access and modification times of
+// `times`. Best effort: a file system without them keeps its own.
+void StampFile(std::FILE* stream, unsigned permissions, const FileFacts& times);
+// Flushes the stream and makes its file's data durable; makes the folder
+// that holds the name durable (a rename in it, say).
+bool SyncToDisk(std::FILE* stream);
+bool SyncFolderOf(const std::string& name);
+
+// False when a symbolic link at `name` may not be followed by the user
+// running the program: it sits in a sticky folder that everyone may write
+// to, and neither that user nor the folder's owner owns it. True for any
+// other name.
+bool LinkMayBeFollowed(const std::string& name);
 
 // True when the name opens a device or a pipe rather than a file or a
 // folder: /dev/null or a FIFO on POSIX, NUL or CON on Windows.
@@ -61,6 +104,28 @@ void WriteToStandardError(const char* bytes, std::size_t length);
 // The size of the regular file open on the stream, or -1 for anything else
 // (a pipe, a device).
 long long RegularFileSize(std::FILE* stream);
+
+// The control characters a terminal acts on when the stream is one: none
+// (not a terminal), C0 and DEL (a Windows console), or C0, DEL and C1 (a
+// POSIX terminal).
+enum class TerminalControls { None, C0, C0AndC1 };
+TerminalControls ControlsActedOn(std::FILE* stream);
+
+// Interrupts: Ctrl-C, a hang-up, a request to terminate or quit, a broken
+// pipe or an exceeded file size limit (on Windows: a console control
+// event). Once EndRunOnInterrupts has run, an interrupt removes every file
+// named in a slot while the name still leads to the file it was given with,
+// gives the terminal back its settings if a key wait had changed them, and
+// then ends the process by the interrupt itself. A signal that was ignored
+// when the program started stays ignored. Names longer than 4095 bytes are
+// not kept.
+inline constexpr int InterruptSlots = 4;
+// Run first when an interrupt ends the run; only async-signal-safe work.
+extern void (*InterruptHook)();
+void EndRunOnInterrupts();
+void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file);
+void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock);
+void KeepOnInterrupt(int slot);
 
 // Process id, for unique temporary names.
 long ProcessId();

@@ -1,15 +1,30 @@
 // The POSIX definitions of the platform layer.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "platform/platform.h"
+
+namespace {
+
+// The terminal's settings while a key wait has changed them, so that an
+// interrupt can give them back.
+termios settingsBeforeKeyWait{};
+volatile std::sig_atomic_t keyWaitChangedTerminal = 0;
+
+}  // namespace
 
 void SetConsoleTitleText() {
     if (isatty(STDOUT_FILENO)) std::cout << "\033]0;Corvane\007" << std::flush;
@@ -25,11 +40,15 @@ void WaitForKeyPress() {
         single.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         single.c_cc[VMIN] = 1;
         single.c_cc[VTIME] = 0;
+        settingsBeforeKeyWait = saved;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        keyWaitChangedTerminal = 1;
         tcsetattr(STDIN_FILENO, TCSANOW, &single);
     }
     char key = 0;
     [[maybe_unused]] ssize_t got = read(STDIN_FILENO, &key, 1);
     if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    keyWaitChangedTerminal = 0;
     std::cout << '\n' << std::flush;
 }
 
@@ -43,19 +62,51 @@ void CloseLibrary(LibraryHandle library) { dlclose(library); }
 
 void ExitImmediately(int status) { _exit(status); }
 
-// True when the name still refers to the file open on the descriptor: a
-// holder may remove the file between our open and our lock.
-static bool StillNamed(int fd, const std::string& name) {
+namespace {
+
+bool SameFile(const struct stat& first, const struct stat& second) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// True when the name, itself and not what a link at it leads to, is still
+// the file open on the descriptor: a holder may remove the file between our
+// open and our lock.
+bool StillNamed(int fd, const std::string& name) {
     struct stat opened {};
     struct stat named {};
-    return fstat(fd, &opened) == 0 && stat(name.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
+    return fstat(fd, &opened) == 0 && lstat(name.c_str(), &named) == 0 && SameFile(opened, named);
 }
+
+// Why an open file may not serve as this user's temporary; empty when it may.
+std::string TemporaryRefusal(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return "cannot be examined";
+    if (!S_ISREG(info.st_mode)) return "is not a regular file";
+    if (info.st_uid != geteuid()) return "belongs to another user";
+    if (info.st_nlink != 1) return "has other links";
+    if ((info.st_mode & 077) == 0) return "";
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return std::string("may be used by others (mode ") + mode + ")";
+}
+
+LockResult OpenTemporary(const std::string& name, int& fd, std::string& refusal) {
+    fd = open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ELOOP) refusal = "is a symbolic link";
+    if (fd < 0) return errno == ELOOP ? LockResult::Refused : LockResult::Failed;
+    refusal = TemporaryRefusal(fd);
+    if (refusal.empty()) return LockResult::Locked;
+    close(fd);
+    return LockResult::Refused;
+}
+
+}  // namespace
 
 LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) return LockResult::Failed;
+        int fd = -1;
+        LockResult opened = OpenTemporary(name, fd, lock.refusal);
+        if (opened != LockResult::Locked) return opened;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             close(fd);
             return LockResult::Busy;
@@ -71,6 +122,29 @@ LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
 
 bool TruncateLockedFile(const FileLock& lock) { return ftruncate(static_cast<int>(lock.handle), 0) == 0; }
 
+namespace {
+
+std::FILE* StreamOnCopy(const FileLock& lock, const char* mode) {
+    int copy = fcntl(static_cast<int>(lock.handle), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    std::FILE* stream = fdopen(copy, mode);
+    if (!stream) close(copy);
+    return stream;
+}
+
+}  // namespace
+
+std::FILE* OpenLockedForWriting(const FileLock& lock) { return StreamOnCopy(lock, "wb"); }
+
+std::FILE* OpenLockedForReading(const FileLock& lock) {
+    if (lseek(static_cast<int>(lock.handle), 0, SEEK_SET) != 0) return nullptr;
+    return StreamOnCopy(lock, "rb");
+}
+
+void RemoveLockedFile(const std::string& name, const FileLock& lock) {
+    if (lock.handle != -1 && StillNamed(static_cast<int>(lock.handle), name)) unlink(name.c_str());
+}
+
 void ReleaseFileLock(FileLock& lock) {
     if (lock.handle == -1) return;
     close(static_cast<int>(lock.handle));
@@ -78,7 +152,7 @@ void ReleaseFileLock(FileLock& lock) {
 }
 
 std::FILE* CreateNewFile(const std::string& name) {
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, "wb");
     if (!file) close(fd);
@@ -89,9 +163,68 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void CopyPermissions(const std::string& from, const std::string& to) {
+namespace {
+
+FileTime TimeOf(const timespec& time) { return FileTime{time.tv_sec, time.tv_nsec}; }
+
+timespec TimespecOf(const FileTime& time) {
+    timespec converted{};
+    converted.tv_sec = static_cast<time_t>(time.seconds);
+    converted.tv_nsec = time.nanoseconds;
+    return converted;
+}
+
+FileFacts FactsOf(const struct stat& info) {
+    FileFacts facts;
+    facts.regular = S_ISREG(info.st_mode);
+    facts.size = static_cast<long long>(info.st_size);
+    facts.permissions = static_cast<unsigned>(info.st_mode & 0777);
+    facts.accessed = TimeOf(info.st_atim);
+    facts.modified = TimeOf(info.st_mtim);
+    return facts;
+}
+
+}  // namespace
+
+bool FactsOfOpenFile(std::FILE* stream, FileFacts& facts) {
     struct stat info {};
-    if (stat(from.c_str(), &info) == 0) chmod(to.c_str(), info.st_mode & 07777);
+    if (fstat(fileno(stream), &info) != 0) return false;
+    facts = FactsOf(info);
+    return true;
+}
+
+bool FactsOfNamedFile(const std::string& name, FileFacts& facts) {
+    struct stat info {};
+    if (stat(name.c_str(), &info) != 0) return false;
+    facts = FactsOf(info);
+    return true;
+}
+
+void StampFile(std::FILE* stream, unsigned permissions, const FileFacts& times) {
+    const timespec both[2] = {TimespecOf(times.accessed), TimespecOf(times.modified)};
+    std::fflush(stream);
+    [[maybe_unused]] int changed = fchmod(fileno(stream), static_cast<mode_t>(permissions & 0777));
+    [[maybe_unused]] int stamped = futimens(fileno(stream), both);
+}
+
+bool SyncToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0; }
+
+bool SyncFolderOf(const std::string& name) {
+    std::string folder = std::filesystem::path(name).parent_path().string();
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool synced = fsync(fd) == 0;
+    return close(fd) == 0 && synced;
+}
+
+bool LinkMayBeFollowed(const std::string& name) {
+    struct stat link {};
+    struct stat folder {};
+    if (lstat(name.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return true;
+    std::string parent = std::filesystem::path(name).parent_path().string();
+    if (stat(parent.empty() ? "." : parent.c_str(), &folder) != 0) return false;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
 }
 
 bool IsDevice(const std::string& name) {
@@ -110,6 +243,92 @@ long long RegularFileSize(std::FILE* stream) {
     struct stat info {};
     if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return static_cast<long long>(info.st_size);
+}
+
+TerminalControls ControlsActedOn(std::FILE* stream) {
+    return isatty(fileno(stream)) ? TerminalControls::C0AndC1 : TerminalControls::None;
+}
+
+namespace {
+
+// A file an interrupt removes: its name, kept beforehand in a fixed buffer,
+// and what it was when it was given, so that the handler does only
+// async-signal-safe work and never removes another file of the same name.
+struct InterruptEntry {
+    volatile std::sig_atomic_t active = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    char name[4096] = {};
+};
+InterruptEntry interruptEntries[InterruptSlots];
+
+}  // namespace
+
+void (*InterruptHook)() = nullptr;
+
+namespace {
+
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+
+void RemoveIfStillThere(const InterruptEntry& entry) {
+    struct stat named {};
+    if (entry.active && lstat(entry.name, &named) == 0 && named.st_dev == entry.device &&
+        named.st_ino == entry.inode)
+        unlink(entry.name);
+}
+
+void EndBySignal(int number) {
+    if (InterruptHook != nullptr) InterruptHook();
+    for (const InterruptEntry& entry : interruptEntries) RemoveIfStillThere(entry);
+    if (keyWaitChangedTerminal) tcsetattr(STDIN_FILENO, TCSANOW, &settingsBeforeKeyWait);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigaction(number, &byDefault, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, number);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(number);
+    _exit(128 + number);
+}
+
+void Watch(int slot, const std::string& name, int fd) {
+    struct stat info {};
+    if (slot < 0 || slot >= InterruptSlots || name.size() >= sizeof interruptEntries[slot].name) return;
+    if (fstat(fd, &info) != 0) return;
+    InterruptEntry& entry = interruptEntries[slot];
+    entry.active = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(entry.name, name.c_str(), name.size() + 1);
+    entry.device = info.st_dev;
+    entry.inode = info.st_ino;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    entry.active = 1;
+}
+
+}  // namespace
+
+void EndRunOnInterrupts() {
+    for (int number : EndingSignals) {
+        struct sigaction found {};
+        if (sigaction(number, nullptr, &found) != 0 || found.sa_handler == SIG_IGN) continue;
+        struct sigaction ending {};
+        ending.sa_handler = EndBySignal;
+        sigfillset(&ending.sa_mask);
+        sigaction(number, &ending, nullptr);
+    }
+}
+
+void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file) {
+    Watch(slot, name, fileno(file));
+}
+
+void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock) {
+    Watch(slot, name, static_cast<int>(lock.handle));
+}
+
+void KeepOnInterrupt(int slot) {
+    if (slot >= 0 && slot < InterruptSlots) interruptEntries[slot].active = 0;
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }

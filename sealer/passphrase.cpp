@@ -8,6 +8,9 @@
 #include <openssl/crypto.h>
 
 #include <cstdlib>
+#include <iterator>
+
+#include "io/console_text.h"
 
 namespace {
 
@@ -24,30 +27,45 @@ void WriteToTerminal(int terminal, const std::string& text) {
 }
 
 // The terminal's settings while echo is off, so that an interrupt at the
-// prompt gives the user back a terminal that echoes.
+// prompt gives the user back a terminal that echoes, and the handlers found
+// for the interrupts, which are put back afterwards.
 int hiddenTerminal = -1;
 termios echoingSettings{};
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction foundHandlers[std::size(EndingSignals)];
 
-void RestoreEchoAndEnd(int signalNumber) {
+void RestoreFoundHandlers() {
+    for (std::size_t k = 0; k < std::size(EndingSignals); ++k)
+        sigaction(EndingSignals[k], &foundHandlers[k], nullptr);
+}
+
+// Gives the echo back, then lets the handler that was there before take the
+// signal, once this one returns.
+void RestoreEchoAndPassOn(int signalNumber) {
     tcsetattr(hiddenTerminal, TCSANOW, &echoingSettings);
-    signal(signalNumber, SIG_DFL);
+    RestoreFoundHandlers();
     raise(signalNumber);
 }
 
-void CatchEndingSignals(void (*handler)(int)) {
-    for (int signalNumber : EndingSignals) signal(signalNumber, handler);
+void CatchEndingSignals() {
+    struct sigaction catching {};
+    catching.sa_handler = RestoreEchoAndPassOn;
+    sigfillset(&catching.sa_mask);
+    for (std::size_t k = 0; k < std::size(EndingSignals); ++k) {
+        sigaction(EndingSignals[k], nullptr, &foundHandlers[k]);
+        if (foundHandlers[k].sa_handler != SIG_IGN) sigaction(EndingSignals[k], &catching, nullptr);
+    }
 }
 
 // Reads one line with echo switched off; false when the terminal ends first.
 bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) {
-    WriteToTerminal(terminal, prompt);
+    WriteToTerminal(terminal, InertText(prompt, true));
     termios saved{};
     const bool hideEcho = tcgetattr(terminal, &saved) == 0;
     if (hideEcho) {
         hiddenTerminal = terminal;
         echoingSettings = saved;
-        CatchEndingSignals(RestoreEchoAndEnd);
+        CatchEndingSignals();
         termios hidden = saved;
         hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(terminal, TCSAFLUSH, &hidden);
@@ -64,7 +82,7 @@ bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) 
     }
     if (hideEcho) {
         tcsetattr(terminal, TCSANOW, &saved);
-        CatchEndingSignals(SIG_DFL);
+        RestoreFoundHandlers();
     }
     WriteToTerminal(terminal, "\n");
     return lineEnded || !line.empty();

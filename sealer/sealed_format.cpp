@@ -37,12 +37,12 @@ struct KeyGuard {
     ~KeyGuard() { OPENSSL_cleanse(key.data(), key.size()); }
 };
 
-KdfParams ReadKdfParams(const Bytes& sealed) { return KdfParams{sealed[5], sealed[6], sealed[7]}; }
+KdfParams ReadKdfParams(const unsigned char* header) { return KdfParams{header[5], header[6], header[7]}; }
 
 bool KdfParamsAcceptable(const KdfParams& kdf) {
     if (kdf.log2N < 1 || kdf.log2N > 40 || kdf.r < 1 || kdf.p < 1 || kdf.p > MaxParallelism) return false;
     const std::uint64_t n = std::uint64_t{1} << kdf.log2N;
-    return 128ull * kdf.r * (n + kdf.p + 2) <= MaxKdfMemory;
+    return 128ull * kdf.r * (n + kdf.p + 2) <= MaxKdfMemory && n * kdf.r * kdf.p <= MaxKdfWork;
 }
 
 bool DeriveKey(const std::string& passphrase, const unsigned char* salt, const KdfParams& kdf, Key& key) {
@@ -92,21 +92,6 @@ bool EncryptBody(const Key& key, const unsigned char* header, const Bytes& plain
            EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, SealTagSize, tag) == 1;
 }
 
-bool DecryptBody(const Key& key, Bytes& data, std::size_t bodySize) {
-    CipherContext context(EVP_CIPHER_CTX_new());
-    unsigned char* header = data.data();
-    unsigned char* body = header + SealHeaderSize;
-    unsigned char* tag = body + bodySize;
-    int finalBytes = 0;
-    return context != nullptr &&
-           EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), header + NonceOffset) ==
-               1 &&
-           AddAssociatedData(context.get(), false, header) &&
-           CipherUpdate(context.get(), false, body, body, bodySize) &&
-           EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, SealTagSize, tag) == 1 &&
-           EVP_DecryptFinal_ex(context.get(), body + bodySize, &finalBytes) == 1;
-}
-
 }  // namespace
 
 bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParams& kdf, Bytes& sealed,
@@ -136,23 +121,68 @@ bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParam
     return true;
 }
 
-bool CheckSealedHeader(const Bytes& sealed, std::string& reason) {
-    if (sealed.size() < SealHeaderSize + SealTagSize ||
-        std::memcmp(sealed.data(), Magic, sizeof Magic) != 0) {
+bool CheckSealedHeader(const unsigned char* header, std::uint64_t fileSize, std::string& reason) {
+    if (fileSize < SealHeaderSize + SealTagSize || std::memcmp(header, Magic, sizeof Magic) != 0) {
         reason = "not a sealed file";
         return false;
     }
-    if (sealed[4] != FormatVersion) {
+    if (header[4] != FormatVersion) {
         char version[8];
-        std::snprintf(version, sizeof version, "%u", static_cast<unsigned>(sealed[4]));
+        std::snprintf(version, sizeof version, "%u", static_cast<unsigned>(header[4]));
         reason = std::string("unsupported sealed-file version ") + version;
         return false;
     }
-    if (!KdfParamsAcceptable(ReadKdfParams(sealed))) {
+    if (!KdfParamsAcceptable(ReadKdfParams(header))) {
         reason = "unsupported key-derivation parameters";
         return false;
     }
     return true;
+}
+
+bool CheckSealedHeader(const Bytes& sealed, std::string& reason) {
+    const unsigned char empty[SealHeaderSize] = {};
+    return CheckSealedHeader(sealed.size() >= SealHeaderSize ? sealed.data() : empty, sealed.size(), reason);
+}
+
+bool StartUnsealing(Unsealing& unsealing, const unsigned char* header, const std::string& passphrase,
+                    std::string& reason) {
+    Key key{};
+    KeyGuard guard{key};
+    if (!DeriveKey(passphrase, header + SaltOffset, ReadKdfParams(header), key)) {
+        reason = "key derivation failed";
+        return false;
+    }
+    unsealing.cipher = EVP_CIPHER_CTX_new();
+    if (unsealing.cipher != nullptr &&
+        EVP_DecryptInit_ex(unsealing.cipher, EVP_aes_256_gcm(), nullptr, key.data(), header + NonceOffset) ==
+            1 &&
+        AddAssociatedData(unsealing.cipher, false, header))
+        return true;
+    AbandonUnsealing(unsealing);
+    reason = "decryption failed";
+    return false;
+}
+
+bool UnsealBlock(Unsealing& unsealing, const unsigned char* in, unsigned char* out, std::size_t size) {
+    if (CipherUpdate(unsealing.cipher, false, in, out, size)) return true;
+    AbandonUnsealing(unsealing);
+    return false;
+}
+
+bool FinishUnsealing(Unsealing& unsealing, const unsigned char* tag, std::string& reason) {
+    unsigned char nothing[16];
+    int finalBytes = 0;
+    const bool authentic = EVP_CIPHER_CTX_ctrl(unsealing.cipher, EVP_CTRL_GCM_SET_TAG, SealTagSize,
+                                               const_cast<unsigned char*>(tag)) == 1 &&
+                           EVP_DecryptFinal_ex(unsealing.cipher, nothing, &finalBytes) == 1;
+    AbandonUnsealing(unsealing);
+    if (!authentic) reason = "wrong passphrase or damaged file";
+    return authentic;
+}
+
+void AbandonUnsealing(Unsealing& unsealing) {
+    EVP_CIPHER_CTX_free(unsealing.cipher);
+    unsealing.cipher = nullptr;
 }
 
 bool UnsealBytes(Bytes& data, const std::string& passphrase, std::string& reason) {
@@ -161,16 +191,13 @@ bool UnsealBytes(Bytes& data, const std::string& passphrase, std::string& reason
         return false;
     }
     const std::size_t bodySize = data.size() - SealHeaderSize - SealTagSize;
-    Key key{};
-    KeyGuard guard{key};
-    if (!DeriveKey(passphrase, data.data() + SaltOffset, ReadKdfParams(data), key)) {
+    unsigned char* body = data.data() + SealHeaderSize;
+    Unsealing unsealing;
+    if (!StartUnsealing(unsealing, data.data(), passphrase, reason) ||
+        !UnsealBlock(unsealing, body, body, bodySize) ||
+        !FinishUnsealing(unsealing, body + bodySize, reason)) {
+        if (reason.empty()) reason = "wrong passphrase or damaged file";
         data.clear();
-        reason = "key derivation failed";
-        return false;
-    }
-    if (!DecryptBody(key, data, bodySize)) {
-        data.clear();
-        reason = "wrong passphrase or damaged file";
         return false;
     }
     data.erase(data.begin(), data.begin() + SealHeaderSize);

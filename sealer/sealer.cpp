@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
+#include "io/console_text.h"
 #include "passphrase.h"
 #include "sealed_format.h"
 
@@ -23,7 +26,11 @@ const std::string CompressedTextSuffix = ".txt.lx";
 const std::string SealedSuffix = ".proto";
 constexpr std::size_t ReadStep = 1u << 20;
 
-void Complain(const std::string& message) { std::fprintf(stderr, "sealer: %s\n", message.c_str()); }
+// One line on standard error; names in it are made inert on a terminal.
+void Complain(const std::string& message) {
+    const std::string shown = isatty(STDERR_FILENO) ? InertText(message, true) : message;
+    std::fprintf(stderr, "sealer: %s\n", shown.c_str());
+}
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
@@ -65,10 +72,10 @@ bool ReadWholeFile(const std::string& name, Bytes& content, std::string& reason)
     return !failed;
 }
 
-bool WriteAll(int descriptor, const Bytes& content) {
+bool WriteAll(int descriptor, const unsigned char* content, std::size_t size) {
     std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = write(descriptor, content.data() + done, content.size() - done);
+    while (done < size) {
+        const ssize_t written = write(descriptor, content + done, size - done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         done += static_cast<std::size_t>(written);
@@ -76,20 +83,22 @@ bool WriteAll(int descriptor, const Bytes& content) {
     return true;
 }
 
-// Writes the file under a temporary name in the same folder and renames it
-// into place only once every byte is on disk.
-bool WriteFileInPlace(const std::string& name, const Bytes& content, mode_t mode, std::string& reason) {
+// Writes the file under a temporary name in the same folder, readable by
+// its owner only while `fill` writes its content, and renames it into place
+// only once every byte is on disk. `fill` may give its own reason.
+bool WriteFileInPlace(const std::string& name, const std::function<bool(int)>& fill, mode_t mode,
+                      std::string& reason) {
     std::string tempName = name + ".XXXXXX";
     const int descriptor = mkstemp(tempName.data());
     if (descriptor < 0) {
         reason = SystemReason("cannot create a file beside", name);
         return false;
     }
-    bool ok = WriteAll(descriptor, content) && fchmod(descriptor, mode) == 0 && fsync(descriptor) == 0;
+    bool ok = fill(descriptor) && fchmod(descriptor, mode) == 0 && fsync(descriptor) == 0;
     ok = close(descriptor) == 0 && ok;
     ok = ok && std::rename(tempName.c_str(), name.c_str()) == 0;
     if (!ok) {
-        reason = SystemReason("cannot write", name);
+        if (reason.empty()) reason = SystemReason("cannot write", name);
         std::remove(tempName.c_str());
     }
     return ok;
@@ -115,27 +124,84 @@ bool Seal(const std::string& compressedName, std::string& reason) {
     Bytes sealed;
     const bool sealedOk = SealBytes(plain, passphrase, KdfParams{}, sealed, reason);
     WipeText(passphrase);
-    return sealedOk && WriteFileInPlace(sealedName, sealed, PermissionsOf(compressedName), reason);
+    return sealedOk && WriteFileInPlace(
+                           sealedName, [&](int out) { return WriteAll(out, sealed.data(), sealed.size()); },
+                           PermissionsOf(compressedName), reason);
+}
+
+// A sealed file opened for unsealing: its header, checked before anything
+// else is read, and the size of its ciphertext.
+struct SealedInput {
+    std::FILE* file = nullptr;
+    unsigned char header[SealHeaderSize] = {};
+    std::uint64_t bodySize = 0;
+};
+
+bool OpenSealed(const std::string& name, SealedInput& input, std::string& reason) {
+    input.file = std::fopen(name.c_str(), "rb");
+    struct stat status {};
+    if (input.file == nullptr || fstat(fileno(input.file), &status) != 0) {
+        reason = SystemReason("cannot open", name);
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    const bool complete = std::fread(input.header, 1, SealHeaderSize, input.file) == SealHeaderSize;
+    if (!CheckSealedHeader(input.header, complete ? size : 0, reason)) {
+        reason = name + ": " + reason;
+        return false;
+    }
+    input.bodySize = size - SealHeaderSize - SealTagSize;
+    return true;
+}
+
+bool ReadExactly(std::FILE* in, unsigned char* buffer, std::size_t size) {
+    return std::fread(buffer, 1, size, in) == size;
+}
+
+// Unseals the ciphertext block by block and checks the tag, writing the
+// plain text to `out` as it goes; the caller keeps it only when this
+// succeeds. A file that ends early is damaged; a failed write gives no
+// reason of its own.
+bool UnsealInto(SealedInput& input, Unsealing& unsealing, int out, std::string& reason) {
+    Bytes block(ReadStep);
+    bool readable = true;
+    bool written = true;
+    for (std::uint64_t left = input.bodySize; readable && written && left > 0;) {
+        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(left, ReadStep));
+        readable = ReadExactly(input.file, block.data(), step) &&
+                   UnsealBlock(unsealing, block.data(), block.data(), step);
+        written = readable && WriteAll(out, block.data(), step);
+        left -= step;
+    }
+    unsigned char tag[SealTagSize];
+    if (readable && written && ReadExactly(input.file, tag, SealTagSize))
+        return FinishUnsealing(unsealing, tag, reason);
+    AbandonUnsealing(unsealing);
+    if (!written) return false;
+    reason = "wrong passphrase or damaged file";
+    return false;
+}
+
+bool UnsealOpened(const std::string& sealedName, SealedInput& input, std::string& reason) {
+    std::string passphrase;
+    if (!ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase, reason))
+        return false;
+    Unsealing unsealing;
+    const bool started = StartUnsealing(unsealing, input.header, passphrase, reason);
+    WipeText(passphrase);
+    if (!started) return false;
+    const bool unsealed = WriteFileInPlace(
+        sealedName + CompressedTextSuffix, [&](int out) { return UnsealInto(input, unsealing, out, reason); },
+        0600, reason);
+    if (!unsealed && reason == "wrong passphrase or damaged file") reason = sealedName + ": " + reason;
+    return unsealed;
 }
 
 bool Unseal(const std::string& sealedName, std::string& reason) {
-    Bytes data;
-    if (!ReadWholeFile(sealedName, data, reason)) return false;
-    if (!CheckSealedHeader(data, reason)) {
-        reason = sealedName + ": " + reason;
-        return false;
-    }
-    std::string passphrase;
-    if (!ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase, reason)) {
-        return false;
-    }
-    const bool unsealed = UnsealBytes(data, passphrase, reason);
-    WipeText(passphrase);
-    if (!unsealed) {
-        reason = sealedName + ": " + reason;
-        return false;
-    }
-    return WriteFileInPlace(sealedName + CompressedTextSuffix, data, 0600, reason);
+    SealedInput input;
+    const bool unsealed = OpenSealed(sealedName, input, reason) && UnsealOpened(sealedName, input, reason);
+    if (input.file != nullptr) std::fclose(input.file);
+    return unsealed;
 }
 
 }  // namespace

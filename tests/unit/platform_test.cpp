@@ -50,6 +50,11 @@ protected:
     fs::path dir_;
 };
 
+// Temporaries are used only when closed to everyone but their owner.
+void MakeOwnerOnly(const fs::path& path) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+}
+
 bool Writable(const fs::path& path) {
     return (fs::status(path).permissions() & fs::perms::owner_write) != fs::perms::none;
 }
@@ -85,6 +90,7 @@ void SetEnvironment(const char* name, const std::string& value) {
 
 TEST_F(PlatformTest, LockIsExclusiveUntilReleasedAndLeavesTheContents) {
     Write("held", "their data");
+    MakeOwnerOnly(Path("held"));
     FileLock first, second;
     ASSERT_EQ(LockFileExclusive(Path("held"), first), LockResult::Locked);
     EXPECT_EQ(LockFileExclusive(Path("held"), second), LockResult::Busy);
@@ -106,6 +112,7 @@ TEST_F(PlatformTest, LockIsExclusiveUntilReleasedAndLeavesTheContents) {
 
 TEST_F(PlatformTest, TruncatingKeepsTheLockAndAllowsWriting) {
     Write("temp", "left over from an old run");
+    MakeOwnerOnly(Path("temp"));
     FileLock lock, other;
     ASSERT_EQ(LockFileExclusive(Path("temp"), lock), LockResult::Locked);
     EXPECT_TRUE(TruncateLockedFile(lock));
@@ -163,18 +170,87 @@ TEST_F(PlatformTest, ReplaceFileWithReplacesInOneStep) {
     EXPECT_EQ(Read("absent"), "new contents");
 }
 
-TEST_F(PlatformTest, CopyPermissionsCarriesReadOnlyBothWays) {
-    Write("from", "x");
-    Write("to", "y");
+TEST_F(PlatformTest, LockRefusesFilesThatAreNotSafelyTheUsersOwn) {
+    Write("linked", "x");
+    MakeOwnerOnly(Path("linked"));
+    fs::create_hard_link(Path("linked"), Path("second name"));
+    FileLock lock;
+    EXPECT_EQ(LockFileExclusive(Path("linked"), lock), LockResult::Refused);
+    EXPECT_EQ(lock.refusal, "has other links");
+#ifndef _WIN32
+    Write("open", "x");
+    fs::permissions(Path("open"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                      fs::perms::others_read);
+    EXPECT_EQ(LockFileExclusive(Path("open"), lock), LockResult::Refused);
+    EXPECT_EQ(lock.refusal, "may be used by others (mode 0644)");
+    // A link is never followed, not even to a file that does not exist.
+    fs::create_symlink("linked", Path("link"));
+    fs::create_symlink("nowhere", Path("dangling"));
+    for (const char* name : {"link", "dangling"}) {
+        EXPECT_EQ(LockFileExclusive(Path(name), lock), LockResult::Refused) << name;
+        EXPECT_EQ(lock.refusal, "is a symbolic link") << name;
+    }
+    EXPECT_FALSE(fs::exists(Path("nowhere")));
+    fs::remove(Path("link"));
+    fs::remove(Path("dangling"));
+    // A new one is its owner's only.
+    ASSERT_EQ(LockFileExclusive(Path("new"), lock), LockResult::Locked);
+    EXPECT_EQ(fs::status(Path("new")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    ReleaseFileLock(lock);
+#endif
+    EXPECT_EQ(lock.handle, -1);
+    EXPECT_EQ(Read("linked"), "x");
+}
+
+TEST_F(PlatformTest, TheLockedFileIsWrittenReadAndRemovedThroughItsLock) {
+    FileLock lock;
+    ASSERT_EQ(LockFileExclusive(Path("temp"), lock), LockResult::Locked);
+    std::FILE* out = OpenLockedForWriting(lock);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::fwrite("payload", 1, 7, out), 7u);
+    EXPECT_EQ(std::fclose(out), 0);
+    // Another file put under its name changes nothing the lock reads.
+    fs::rename(Path("temp"), Path("moved"));
+    Write("temp", "planted");
+    std::FILE* in = OpenLockedForReading(lock);
+    ASSERT_NE(in, nullptr);
+    char back[16] = {};
+    EXPECT_EQ(std::fread(back, 1, sizeof back, in), 7u);
+    EXPECT_EQ(std::string(back), "payload");
+    std::fclose(in);
+    RemoveLockedFile(Path("temp"), lock);
+    RemoveLockedFile(Path("moved"), lock);
+    ReleaseFileLock(lock);
+    EXPECT_EQ(Read("temp"), "planted");
+    EXPECT_FALSE(fs::exists(Path("moved")));
+}
+
+TEST_F(PlatformTest, StampingGivesPermissionBitsAndTimes) {
+    Write("from", "source");
     fs::permissions(Path("from"), fs::perms::owner_read);
-    CopyPermissions(Path("from"), Path("to"));
-    EXPECT_FALSE(Writable(Path("to")));
-    fs::permissions(Path("from"), fs::perms::owner_read | fs::perms::owner_write);
-    CopyPermissions(Path("from"), Path("to"));
-    EXPECT_TRUE(Writable(Path("to")));
-    CopyPermissions(Path("missing"), Path("to"));
-    EXPECT_TRUE(Writable(Path("to")));
-    EXPECT_EQ(Read("to"), "y");
+    FileFacts from;
+    ASSERT_TRUE(FactsOfNamedFile(Path("from"), from));
+    EXPECT_TRUE(from.regular);
+    EXPECT_EQ(from.size, 6);
+    from.modified = FileTime{1000000000, 0};
+    std::FILE* made = CreateNewFile(Path("made"));
+    ASSERT_NE(made, nullptr);
+    StampFile(made, from.permissions, from);
+    FileFacts facts;
+    ASSERT_TRUE(FactsOfOpenFile(made, facts));
+    EXPECT_EQ(std::fclose(made), 0);
+    EXPECT_EQ(facts.modified.seconds, 1000000000);
+    EXPECT_FALSE(Writable(Path("made")));
+    EXPECT_FALSE(FactsOfNamedFile(Path("missing"), facts));
+#ifndef _WIN32
+    // Created for its owner only; never setuid, setgid or sticky.
+    made = CreateNewFile(Path("plain"));
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(fs::status(Path("plain")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    StampFile(made, 07755, from);
+    std::fclose(made);
+    EXPECT_EQ(fs::status(Path("plain")).permissions(), static_cast<fs::perms>(0755));
+#endif
 }
 
 TEST_F(PlatformTest, DevicesAreToldFromFilesAndFolders) {
