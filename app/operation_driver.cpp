@@ -23,7 +23,7 @@ bool displayMode = false;
 
 namespace {
 
-constexpr std::size_t BlockSize = 4096;
+constexpr std::size_t BlockSize = 1 << 18;
 
 int AskMode() {
     PrintLine("0: exit, 1: compress, 2: extract :");
@@ -52,8 +52,12 @@ void ReopenSource() {
     if (!SourceStream) Fatal("Read error.");
 }
 
+// Copies in the kernel as far as it goes, then the rest (or all of it, and
+// any error) through a buffer.
 void CopyAll(std::FILE* in, std::FILE* out) {
-    unsigned char block[BlockSize];
+    if (std::fflush(out) != 0) Fatal("Write error.");
+    CopyInKernel(in, out);
+    static unsigned char block[BlockSize];
     while (!std::feof(in)) {
         std::size_t delivered = ReadBytes(in, block, BlockSize);
         WriteBytes(out, block, delivered);

@@ -5,6 +5,7 @@
 // the program is portable C++. It knows nothing of the program's files or
 // format.
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -126,6 +127,14 @@ void EndRunOnInterrupts();
 void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file);
 void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock);
 void KeepOnInterrupt(int slot);
+
+// Copies bytes from the input's position onwards to the output's position
+// inside the kernel, without passing them through the program, until the
+// input ends or the kernel cannot go on (another file system, an error).
+// Both streams must have nothing buffered. Returns how many bytes were
+// copied; the caller copies whatever is left the ordinary way, which also
+// reports any error. Where the platform has no such copy, it copies nothing.
+std::uint64_t CopyInKernel(std::FILE* in, std::FILE* out);
 
 // Process id, for unique temporary names.
 long ProcessId();
