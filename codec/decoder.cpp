@@ -1,66 +1,153 @@
 #include "codec/decoder.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
-#include "codec/bit_queue.h"
+#include "codec/bit_buffer.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
 #include "io/shared_io.h"
-#include "model/code_tree.h"
+#include "model/frequency_table.h"
+
+DecodingTable DecodeLookup;
 
 namespace {
 
+// The entry's symbols at out: one store of four bytes, the last of which
+// the next symbols overwrite.
+void StoreSymbols(std::uint8_t* out, std::uint32_t entry) {
+    const std::uint32_t symbols = SymbolBytesOf(entry);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &symbols, 4);
+    } else {
+        for (unsigned k = 0; k < MostSymbolsPerEntry; ++k)
+            out[k] = static_cast<std::uint8_t>(symbols >> (8 * k));
+    }
+}
+
 struct DecodeRun {
     ChunkOutput output;
-    const TreeNode* node = nullptr;  // where the walk stands; the root between symbols
     std::uint64_t produced = 0;
+    std::uint64_t counts[256] = {};  // of the decoded byte values
+    const TreeNode* node = nullptr;  // where the careful walk stands; the root between symbols
+    bool careful = false;            // too near the stored total for the fast loop
 };
-
-bool IsLeaf(const TreeNode* node) { return node->left == nullptr && node->right == nullptr; }
 
 // A symbol beyond the stored total means the payload does not belong to the
 // table; nothing more is handed on.
 void AppendSymbol(DecodeRun& run, std::uint8_t symbol) {
     if (run.produced == storedTotal) Fatal("wrong compressed file.");
     ++run.produced;
+    ++run.counts[symbol];
     AppendToChunk(run.output, symbol);
 }
 
-void DecodeByte(DecodeRun& run, std::uint8_t byte, int bits) {
-    UnpackBits(byte, bits);
-    while (Count() > 0) {
-        const TreeNode* next = Pop() == 0 ? run.node->left : run.node->right;
+// The careful path: bits [position, end) one at a time, each symbol checked
+// against the stored total; a code cut off at `end` waits in run.node.
+void WalkBits(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t position, std::uint64_t end) {
+    for (; position < end; ++position) {
+        const TreeNode* next = BitAt(bytes, position) == 0 ? run.node->left : run.node->right;
         if (next == nullptr) Fatal("wrong tree.");
         if (IsLeaf(next)) {
             AppendSymbol(run, next->symbol);
-            next = TreeRoot;
+            next = DecodeLookup.root;
         }
         run.node = next;
     }
 }
 
-// Bits after the last symbol that complete no code are left undecoded.
-void DecodeChunk(DecodeRun& run, const std::uint8_t* input, std::size_t length, bool lastChunk) {
-    for (std::size_t i = 0; i + 1 < length; ++i) DecodeByte(run, input[i], 8);
-    if (length > 0) DecodeByte(run, input[length - 1], lastChunk ? finalBits : 8);
+// The fast loop over bits [position, limit), straight into the chunk, as
+// long as it cannot pass the stored total; after that only the careful path.
+void DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position, std::uint64_t limit) {
+    while (position < limit) {
+        const std::uint64_t left = storedTotal - run.produced;
+        if (left < MostSymbolsPerStep) {
+            run.careful = true;
+            return;
+        }
+        const std::size_t room = ChunkRoom(run.output);
+        if (room < MostSymbolsPerStep) {
+            FlushChunk(run.output);
+            continue;
+        }
+        std::uint8_t* start = FreePart(run.output);
+        const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
+        const std::uint8_t* out = DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd);
+        const auto decoded = static_cast<std::size_t>(out - start);
+        AddByteCounts(run.counts, start, decoded);
+        CommitToChunk(run.output, decoded);
+        run.produced += decoded;
+    }
+}
+
+// The bits of the held bytes the careful path may walk: in the last bytes
+// of the file all up to finalBits of the last byte; before them all but the
+// last byte, which may turn out to be the file's last.
+std::uint64_t WalkableBits(std::size_t held, bool last) {
+    if (held == 0) return 0;
+    return std::uint64_t{held} * 8 - (last ? 8 - finalBits : 8);
 }
 
 }  // namespace
 
+std::size_t FastReadAhead(const DecodingTable& table) { return 16 + (table.longest + 7) / 8; }
+
+std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
+                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd) {
+    std::uint64_t at = position;
+    while (at < limit && outEnd - out >= MostSymbolsPerStep) {
+        std::uint64_t window = PeekBits(bytes, at);
+        for (unsigned k = 0; k < LookupsPerPeek; ++k) {
+            const unsigned index = static_cast<unsigned>(window >> (64 - LookupBits));
+            const std::uint32_t entry = table.entries[index];
+            if (SymbolsIn(entry) == 0) {
+                *out++ = DecodeLongCode(table, bytes, at, index);
+                break;
+            }
+            StoreSymbols(out, entry);
+            out += SymbolsIn(entry);
+            at += BitsOf(entry);
+            window <<= BitsOf(entry);
+        }
+    }
+    position = at;
+    return out;
+}
+
 void DecodePayload(ByteSink sink) { DecodePayload(sink, ChunkSize); }
 
+// The payload is read in chunks after the bytes the fast loop left over; it
+// stops FastReadAhead bytes short of their end, so it never reads past them
+// nor reaches the last byte of the file, which only the careful path decodes.
 void DecodePayload(ByteSink sink, std::int32_t chunkSize) {
+    BuildDecodingTable(DecodeLookup, TreeRoot);
+    const std::size_t readAhead = FastReadAhead(DecodeLookup);
     const auto size = static_cast<std::size_t>(chunkSize);
-    const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    const auto output = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    DecodeRun run{{output.get(), chunkSize, sink}, TreeRoot, 0};
-    bool lastChunk = AtEndOfFile(SourceStream);
-    while (!lastChunk) {
-        const std::size_t got = ReadBytes(SourceStream, input.get(), size);
-        lastChunk = got == 0 || AtEndOfFile(SourceStream);
-        DecodeChunk(run, input.get(), got, lastChunk);
+    const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(readAhead + size);
+    const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, 2 * MostSymbolsPerStep);
+    const auto output = NewChunkBuffer(outputSize);
+    DecodeRun run{{output.get(), outputSize, sink}};
+    run.node = DecodeLookup.root;
+    std::size_t held = 0;
+    std::uint64_t position = 0;
+    for (bool last = false; !last;) {
+        const std::size_t got = ReadBytes(SourceStream, input.get() + held, size);
+        last = got < size;
+        held += got;
+        if (!run.careful && held > readAhead) DecodeFast(run, input.get(), position, (held - readAhead) * 8);
+        if (run.careful || last) {
+            const std::uint64_t end = WalkableBits(held, last);
+            WalkBits(run, input.get(), position, end);
+            position = std::max(position, end);
+        }
+        const std::size_t used = static_cast<std::size_t>(position / 8);
+        std::memmove(input.get(), input.get() + used, held - used);
+        held -= used;
+        position %= 8;
     }
-    if (run.produced != storedTotal) Fatal("wrong compressed file.");
+    if (run.produced != storedTotal || !CountsMatchSaved(run.counts)) Fatal("wrong compressed file.");
     FlushChunk(run.output);
 }
