@@ -35,6 +35,40 @@ inline std::uint64_t PeekBits(const std::uint8_t* bytes, std::uint64_t position)
     return LoadBigEndian64(bytes + position / 8) << (position % 8);
 }
 
+// Bits on their way out of the payload. `bits` holds `count` payload bits at
+// its top; the bit after them is the first of the byte at `next`. The bits
+// below them are zeros or the payload's own next bits, so that a refill can
+// lay the next bytes over them. Right after a refill count is 56 to 63.
+struct BitReader {
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+    const std::uint8_t* next = nullptr;
+};
+
+// A reader at bit `position` of the payload; it has read the 8 bytes from
+// bytes[position / 8] on.
+inline BitReader ReadFrom(const std::uint8_t* bytes, std::uint64_t position) {
+    const unsigned offset = static_cast<unsigned>(position % 8);
+    return {LoadBigEndian64(bytes + position / 8) << offset, 56 - offset, bytes + position / 8 + 7};
+}
+
+// Tops the reader up to 56 bits or more; reads the 8 bytes at `next`.
+inline void Refill(BitReader& reader) {
+    reader.bits |= LoadBigEndian64(reader.next) >> reader.count;
+    reader.next += (63 - reader.count) / 8;
+    reader.count |= 56;
+}
+
+inline void SkipBits(BitReader& reader, unsigned length) {
+    reader.bits <<= length;
+    reader.count -= length;
+}
+
+// The payload position of the reader's first bit.
+inline std::uint64_t PositionOf(const BitReader& reader, const std::uint8_t* bytes) {
+    return static_cast<std::uint64_t>(reader.next - bytes) * 8 - reader.count;
+}
+
 // The payload bit at `position`, 0 or 1.
 inline unsigned BitAt(const std::uint8_t* bytes, std::uint64_t position) {
     return (bytes[position / 8] >> (7 - position % 8)) & 1u;
@@ -50,11 +84,12 @@ struct BitWriter {
     std::uint8_t* out = nullptr;
 };
 
-// Appends a code: its `length` low bits (1 to 64 - count; nothing set above
-// them), first bit first.
+// Appends a code of `length` bits (0 to 64 - count), given at the top of
+// `code` with zeros below it. Needs count below 64, as it is whenever a code
+// still fits.
 inline void PutBits(BitWriter& writer, std::uint64_t code, unsigned length) {
+    writer.bits |= code >> writer.count;
     writer.count += length;
-    writer.bits |= code << (64 - writer.count);
 }
 
 // Stores all 8 bytes of the buffer at `out` and moves past the whole ones,

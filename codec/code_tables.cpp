@@ -56,24 +56,26 @@ std::uint32_t EntryFor(const FirstCode (&first)[TableSize], unsigned index) {
     return entry | symbols << 6 | used;
 }
 
-// The bits of a code text, first bit highest.
-std::uint64_t BitsOfText(const std::string& text) {
+}  // namespace
+
+std::uint64_t LeftAlignedBits(const std::string& text) {
     std::uint64_t bits = 0;
-    for (const char bit : text) bits = bits << 1 | (bit == '0' ? 0 : 1);
+    for (std::size_t k = 0; k < text.size() && k < 64; ++k) {
+        if (text[k] != '0') bits |= std::uint64_t{1} << (63 - k);
+    }
     return bits;
 }
-
-}  // namespace
 
 void BuildEncodingTable(EncodingTable& table) {
     table = EncodingTable{};
     for (const CodeEntry* entry = &CodeList; entry != nullptr; entry = entry->next) {
-        CodeWord& word = table.codes[entry->symbol];
-        if (entry->code.empty() || word.length != 0) continue;
-        word.length = static_cast<unsigned>(entry->code.size());
-        word.bits = word.length <= 64 ? BitsOfText(entry->code) : 0;
-        word.text = &entry->code;
-        table.longest = std::max(table.longest, word.length);
+        const std::uint8_t value = entry->symbol;
+        if (entry->code.empty() || table.lengths[value] != 0) continue;
+        const auto length = static_cast<unsigned>(entry->code.size());
+        table.codes[value] = LeftAlignedBits(entry->code);
+        table.lengths[value] = length;
+        table.texts[value] = &entry->code;
+        table.longest = std::max(table.longest, length);
     }
 }
 

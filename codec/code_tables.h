@@ -18,16 +18,18 @@
 
 inline constexpr unsigned LongestFastCode = 57;
 
-struct CodeWord {
-    std::uint64_t bits = 0;             // the code in the low bits, when it has at most 64
-    unsigned length = 0;                // 0: the value has no code
-    const std::string* text = nullptr;  // the code list's text of the code
-};
-
+// Each value's code at the top of a word, with zeros below it, and its
+// length; a length of 0 means the value has no code. A code longer than 64
+// bits, which only the guarded path encodes, from its text, has no word.
 struct EncodingTable {
-    CodeWord codes[256];
+    std::uint64_t codes[256] = {};
+    unsigned lengths[256] = {};
+    const std::string* texts[256] = {};
     unsigned longest = 0;
 };
+
+// The code of a code text, at the top of a word; at most 64 bits of it.
+std::uint64_t LeftAlignedBits(const std::string& text);
 
 // Each value's code is that of its first entry in CodeList with a code.
 void BuildEncodingTable(EncodingTable& table);

@@ -75,9 +75,9 @@ void DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& positi
         }
         std::uint8_t* start = FreePart(run.output);
         const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
-        const std::uint8_t* out = DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd);
+        const std::uint8_t* out =
+            DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd, run.counts);
         const auto decoded = static_cast<std::size_t>(out - start);
-        AddByteCounts(run.counts, start, decoded);
         CommitToChunk(run.output, decoded);
         run.produced += decoded;
     }
@@ -91,29 +91,57 @@ std::uint64_t WalkableBits(std::size_t held, bool last) {
     return std::uint64_t{held} * 8 - (last ? 8 - finalBits : 8);
 }
 
+// The values decoded through each table entry, counted once per entry.
+using EntryHits = std::uint32_t[1u << LookupBits];
+
+void AddEntryCounts(const DecodingTable& table, const EntryHits& hits, std::uint64_t (&counts)[256]) {
+    for (unsigned index = 0; index < (1u << LookupBits); ++index) {
+        if (hits[index] == 0) continue;
+        const std::uint32_t entry = table.entries[index];
+        for (unsigned k = 0; k < SymbolsIn(entry); ++k)
+            counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += hits[index];
+    }
+}
+
+// Whole refills of LookupsPerRefill lookups, until the stretch ends or a
+// code is longer than the table, which leaves the loop to be walked.
+std::uint8_t* DecodeLookups(const DecodingTable& table, BitReader& reader, std::uint64_t limitBits,
+                            std::uint8_t* out, const std::uint8_t* outEnd, const std::uint8_t* bytes,
+                            EntryHits& hits) {
+    while (PositionOf(reader, bytes) < limitBits && outEnd - out >= MostSymbolsPerStep) {
+        Refill(reader);
+        for (unsigned k = 0; k < LookupsPerRefill; ++k) {
+            const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
+            const std::uint32_t entry = table.entries[index];
+            if (SymbolsIn(entry) == 0) return out;
+            ++hits[index];
+            StoreSymbols(out, entry);
+            out += SymbolsIn(entry);
+            SkipBits(reader, BitsOf(entry));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::size_t FastReadAhead(const DecodingTable& table) { return 16 + (table.longest + 7) / 8; }
 
 std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
-                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd) {
-    std::uint64_t at = position;
-    while (at < limit && outEnd - out >= MostSymbolsPerStep) {
-        std::uint64_t window = PeekBits(bytes, at);
-        for (unsigned k = 0; k < LookupsPerPeek; ++k) {
-            const unsigned index = static_cast<unsigned>(window >> (64 - LookupBits));
-            const std::uint32_t entry = table.entries[index];
-            if (SymbolsIn(entry) == 0) {
-                *out++ = DecodeLongCode(table, bytes, at, index);
-                break;
-            }
-            StoreSymbols(out, entry);
-            out += SymbolsIn(entry);
-            at += BitsOf(entry);
-            window <<= BitsOf(entry);
+                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd,
+                             std::uint64_t (&counts)[256]) {
+    EntryHits hits = {};
+    while (position < limit && outEnd - out >= MostSymbolsPerStep) {
+        BitReader reader = ReadFrom(bytes, position);
+        out = DecodeLookups(table, reader, limit, out, outEnd, bytes, hits);
+        position = PositionOf(reader, bytes);
+        const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
+        if (position < limit && outEnd - out >= MostSymbolsPerStep && SymbolsIn(table.entries[index]) == 0) {
+            *out = DecodeLongCode(table, bytes, position, index);
+            ++counts[*out++];
         }
     }
-    position = at;
+    AddEntryCounts(table, hits, counts);
     return out;
 }
 

@@ -28,12 +28,13 @@ void DecodePayloadReference(ByteSink sink, std::int32_t chunkSize);
 
 // The fast loop over one stretch of payload: decodes whole codes from bit
 // `position` of `bytes` into `out` while position is below `limit` and at
-// least MostSymbolsPerStep more symbols fit before outEnd. Moves position
-// past what it decoded and returns the new end of the output. Reads bytes up
-// to FastReadAhead(table) bytes past limit / 8 and writes up to 3 bytes past
-// outEnd; those must be there.
-inline constexpr unsigned LookupsPerPeek = 4;  // 4 × LookupBits of the 57 bits a peek holds
-inline constexpr unsigned MostSymbolsPerStep = LookupsPerPeek * MostSymbolsPerEntry;
+// least MostSymbolsPerStep more symbols fit before outEnd, and adds the
+// decoded values to counts. Moves position past what it decoded and returns
+// the new end of the output. Reads bytes up to FastReadAhead(table) bytes
+// past limit / 8 and writes up to 3 bytes past outEnd; those must be there.
+inline constexpr unsigned LookupsPerRefill = 4;  // 4 × LookupBits of the 56 bits a refill gives
+inline constexpr unsigned MostSymbolsPerStep = LookupsPerRefill * MostSymbolsPerEntry;
 std::size_t FastReadAhead(const DecodingTable& table);
 std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
-                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd);
+                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd,
+                             std::uint64_t (&counts)[256]);

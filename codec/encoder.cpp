@@ -16,54 +16,84 @@ namespace {
 
 void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
 
-void PutCode(BitWriter& writer, const CodeWord& code) { PutBits(writer, code.bits, code.length); }
+// Counts of the encoded values, one table for each place in a group of
+// four, so that repeated values do not wait on one another's increments.
+using PartialCounts = std::uint32_t[4][256];
+
+void PutCode(BitWriter& writer, std::uint8_t value) {
+    PutBits(writer, EncodeCodes.codes[value], EncodeCodes.lengths[value]);
+}
 
 // As many codes between stores as fit the buffer beside the at most 7 bits
 // of an unfinished byte: codesPerStore codes of at most
-// LongestFastCode / codesPerStore bits each.
+// LongestFastCode / codesPerStore bits each. A value without a code puts
+// nothing; the counts show it afterwards.
 template <unsigned codesPerStore>
-void EncodeInGroups(BitWriter& writer, const std::uint8_t* bytes, std::size_t length) {
-    const CodeWord* codes = EncodeCodes.codes;
+void EncodeInGroups(BitWriter& writer, const std::uint8_t* bytes, std::size_t length, PartialCounts& counts) {
+    BitWriter local = writer;  // in registers, whatever the counts' stores
     std::size_t k = 0;
     for (; k + codesPerStore <= length; k += codesPerStore) {
-        for (unsigned j = 0; j < codesPerStore; ++j) PutCode(writer, codes[bytes[k + j]]);
-        FlushWholeBytes(writer);
+        for (unsigned j = 0; j < codesPerStore; ++j) {
+            PutCode(local, bytes[k + j]);
+            ++counts[j][bytes[k + j]];
+        }
+        FlushWholeBytes(local);
     }
     for (; k < length; ++k) {
-        PutCode(writer, codes[bytes[k]]);
-        FlushWholeBytes(writer);
+        PutCode(local, bytes[k]);
+        ++counts[0][bytes[k]];
+        FlushWholeBytes(local);
     }
+    writer = local;
 }
 
 // The guarded path for hand-made codes longer than LongestFastCode: those
 // go in pieces of 56 bits, one store after each.
-void EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size_t length) {
+void EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
+                         PartialCounts& counts) {
     constexpr std::size_t Piece = 56;
     for (std::size_t k = 0; k < length; ++k) {
-        const CodeWord& code = EncodeCodes.codes[bytes[k]];
-        if (code.length <= LongestFastCode) {
-            PutCode(writer, code);
+        const std::uint8_t value = bytes[k];
+        ++counts[0][value];
+        if (EncodeCodes.lengths[value] <= LongestFastCode) {
+            PutCode(writer, value);
             FlushWholeBytes(writer);
             continue;
         }
-        for (std::size_t start = 0; start < code.length; start += Piece) {
-            const std::string piece = code.text->substr(start, Piece);
-            std::uint64_t bits = 0;
-            for (const char bit : piece) bits = bits << 1 | (bit == '0' ? 0 : 1);
-            PutBits(writer, bits, static_cast<unsigned>(piece.size()));
+        const std::string& text = *EncodeCodes.texts[value];
+        for (std::size_t start = 0; start < text.size(); start += Piece) {
+            const std::string piece = text.substr(start, Piece);
+            PutBits(writer, LeftAlignedBits(piece), static_cast<unsigned>(piece.size()));
             FlushWholeBytes(writer);
         }
     }
 }
 
-void EncodeRun(BitWriter& writer, const std::uint8_t* bytes, std::size_t length) {
+// Encodes the bytes and adds how often each value occurs to counts.
+void EncodeAndCount(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
+                    std::uint64_t (&counts)[256]) {
+    PartialCounts partial = {};
     const unsigned longest = EncodeCodes.longest;
-    if (longest > LongestFastCode) return EncodeWithLongCodes(writer, bytes, length);
-    switch (std::min(LongestFastCode / longest, 4u)) {
-        case 1: return EncodeInGroups<1>(writer, bytes, length);
-        case 2: return EncodeInGroups<2>(writer, bytes, length);
-        case 3: return EncodeInGroups<3>(writer, bytes, length);
-        default: return EncodeInGroups<4>(writer, bytes, length);
+    if (longest > LongestFastCode) {
+        EncodeWithLongCodes(writer, bytes, length, partial);
+    } else if (longest > LongestFastCode / 2) {
+        EncodeInGroups<1>(writer, bytes, length, partial);
+    } else if (longest > LongestFastCode / 3) {
+        EncodeInGroups<2>(writer, bytes, length, partial);
+    } else if (longest > LongestFastCode / 4) {
+        EncodeInGroups<3>(writer, bytes, length, partial);
+    } else {
+        EncodeInGroups<4>(writer, bytes, length, partial);
+    }
+    for (int value = 0; value < 256; ++value) {
+        counts[value] +=
+            std::uint64_t{partial[0][value]} + partial[1][value] + partial[2][value] + partial[3][value];
+    }
+}
+
+void RefuseValuesWithoutCode(const std::uint64_t (&counts)[256]) {
+    for (int value = 0; value < 256; ++value) {
+        if (counts[value] != 0 && EncodeCodes.lengths[value] == 0) Fatal("wrong tree find list.");
     }
 }
 
@@ -75,10 +105,11 @@ std::size_t CodesThatFit(const ChunkOutput& output) {
     return roomBits < 7 + longest ? 0 : (roomBits - 7) / longest;
 }
 
-// Encodes a block of the source into the output, a run of codes that fits
-// the chunk at a time. Whole bytes go into the chunk; the writer keeps an
-// unfinished one.
-void EncodeBlock(ChunkOutput& output, BitWriter& writer, const std::uint8_t* bytes, std::size_t length) {
+// Encodes a block of the source into the output, as many codes as surely
+// fit the chunk at a time, and counts it. Whole bytes go into the chunk, and
+// only once the codes were all there; the writer keeps an unfinished byte.
+void EncodeBlock(ChunkOutput& output, BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
+                 std::uint64_t (&counts)[256]) {
     while (length > 0) {
         const std::size_t run = std::min(length, CodesThatFit(output));
         if (run == 0) {
@@ -87,24 +118,19 @@ void EncodeBlock(ChunkOutput& output, BitWriter& writer, const std::uint8_t* byt
         }
         std::uint8_t* start = FreePart(output);
         writer.out = start;
-        EncodeRun(writer, bytes, run);
+        EncodeAndCount(writer, bytes, run, counts);
+        RefuseValuesWithoutCode(counts);
         CommitToChunk(output, static_cast<std::size_t>(writer.out - start));
         bytes += run;
         length -= run;
     }
 }
 
-void RefuseValuesWithoutCode(const std::uint64_t (&counts)[256]) {
-    for (int value = 0; value < 256; ++value) {
-        if (counts[value] != 0 && EncodeCodes.codes[value].length == 0) Fatal("wrong tree find list.");
-    }
-}
-
 }  // namespace
 
-// The source is read in chunks; each chunk is counted before it is encoded,
-// so that a byte value without a code stops the run before any of its chunk
-// is written, and the counts can be held against the first pass's at the end.
+// The source is read in chunks and counted as it is encoded, so that a byte
+// value without a code stops the run before the codes around it are handed
+// on, and the counts can be held against the first pass's at the end.
 int EncodePayload(std::int32_t chunkSize) {
     BuildEncodingTable(EncodeCodes);
     const auto size = static_cast<std::size_t>(chunkSize);
@@ -120,9 +146,7 @@ int EncodePayload(std::int32_t chunkSize) {
     while (const std::size_t got = ReadBytes(SourceStream, input.get(), size)) {
         consumed += got;
         if (consumed > expected) Fatal("Read error.");
-        AddByteCounts(counts, input.get(), got);
-        RefuseValuesWithoutCode(counts);
-        EncodeBlock(output, writer, input.get(), got);
+        EncodeBlock(output, writer, input.get(), got, counts);
     }
     if (consumed != expected || !CountsMatchSaved(counts)) Fatal("Read error.");
     if (writer.count > 0) AppendToChunk(output, static_cast<std::uint8_t>(writer.bits >> 56));
