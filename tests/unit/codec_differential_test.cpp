@@ -222,4 +222,38 @@ TEST_F(CodecDifferentialTest, PerValueCountsAreCheckedWhateverTheTotal) {
     }
 }
 
+TEST_F(CodecDifferentialTest, WholeFilesDecodeAgainstTheCountsTheirHeaderStores) {
+    for (const Bytes& input : {BytesOf("abracadabra"), RandomBytes(70000, 8, 40), RandomBytes(5000, 3)}) {
+        ResetCodingState();
+        SourceStream = StreamWith(input);
+        CountBytes();
+        SnapshotCounts();
+        std::rewind(SourceStream);
+        BuildTree(true);
+        DataSink = TempStream();
+        HeaderSink = TempStream();
+        const int lastBits = EncodePayload();
+        WriteHeader(lastBits);
+        WriteTable();
+        Bytes file = ContentsOf(HeaderSink);
+        const Bytes payload = ContentsOf(DataSink);
+        file.insert(file.end(), payload.begin(), payload.end());
+        ResetCodingState();
+
+        SourceStream = StreamWith(file);
+        ReadHeader();
+        for (int value = 0; value < 256; ++value) {
+            ASSERT_EQ(SavedFrequencies[value].count,
+                      static_cast<std::uint64_t>(std::count(input.begin(), input.end(), value)))
+                << value;
+        }
+        const long payloadStart = std::ftell(SourceStream);
+        CloseStream(SourceStream);
+        const Bytes stored(file.begin() + payloadStart, file.end());
+        for (std::int32_t chunkSize : {7, ChunkSize}) {
+            EXPECT_EQ(DecodeBoth(stored, lastBits, chunkSize).bytes, input) << input.size();
+        }
+    }
+}
+
 }  // namespace
