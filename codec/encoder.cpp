@@ -101,7 +101,7 @@ void RefuseValuesWithoutCode(const std::uint64_t (&counts)[256]) {
 // the writer holds back.
 std::size_t CodesThatFit(const ChunkOutput& output) {
     const std::size_t roomBits = ChunkRoom(output) * 8;
-    const std::size_t longest = EncodeCodes.longest;
+    const std::size_t longest = std::max(EncodeCodes.longest, 1u);  // 0 when no value has a code
     return roomBits < 7 + longest ? 0 : (roomBits - 7) / longest;
 }
 

@@ -101,6 +101,18 @@ TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
         EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), BytesOf("ADBCAB"), 2), noCode) << encoder.name;
         EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), BytesOf("ABCADB"), 2), readError) << encoder.name;
     }
+    ResetCodingState();  // no code at all
+    for (const NamedEncoder& encoder : BothEncoders) {
+        EXPECT_FATAL(
+            {
+                SetCountsOf(input);
+                SourceStream = StreamWith(input);
+                DataSink = TempStream();
+                encoder.encode(ChunkSize);
+            },
+            testing::Eq("wrong tree find list.\n"))
+            << encoder.name;
+    }
 }
 
 }  // namespace
