@@ -28,10 +28,16 @@ void StoreSymbols(std::uint8_t* out, std::uint32_t entry) {
     }
 }
 
+// The tally is added to the counts before an entry can be used 2^32 times:
+// one stretch decodes at most a chunk, less than 2^31 symbols.
+constexpr std::uint64_t MostUntallied = std::uint64_t{1} << 31;
+
 struct DecodeRun {
     ChunkOutput output;
     std::uint64_t produced = 0;
-    std::uint64_t counts[256] = {};  // of the decoded byte values
+    std::uint64_t counts[256] = {};  // of the decoded byte values, but for those in the tally
+    DecodeTally tally = {};
+    std::uint64_t untallied = 0;     // symbols in the tally
     const TreeNode* node = nullptr;  // where the careful walk stands; the root between symbols
     bool careful = false;            // too near the stored total for the fast loop
 };
@@ -76,10 +82,15 @@ void DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& positi
         std::uint8_t* start = FreePart(run.output);
         const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
         const std::uint8_t* out =
-            DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd, run.counts);
+            DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd, run.tally);
         const auto decoded = static_cast<std::size_t>(out - start);
         CommitToChunk(run.output, decoded);
         run.produced += decoded;
+        run.untallied += decoded;
+        if (run.untallied >= MostUntallied) {
+            AddTallyTo(DecodeLookup, run.tally, run.counts);
+            run.untallied = 0;
+        }
     }
 }
 
@@ -91,30 +102,18 @@ std::uint64_t WalkableBits(std::size_t held, bool last) {
     return std::uint64_t{held} * 8 - (last ? 8 - finalBits : 8);
 }
 
-// The values decoded through each table entry, counted once per entry.
-using EntryHits = std::uint32_t[1u << LookupBits];
-
-void AddEntryCounts(const DecodingTable& table, const EntryHits& hits, std::uint64_t (&counts)[256]) {
-    for (unsigned index = 0; index < (1u << LookupBits); ++index) {
-        if (hits[index] == 0) continue;
-        const std::uint32_t entry = table.entries[index];
-        for (unsigned k = 0; k < SymbolsIn(entry); ++k)
-            counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += hits[index];
-    }
-}
-
 // Whole refills of LookupsPerRefill lookups, until the stretch ends or a
 // code is longer than the table, which leaves the loop to be walked.
 std::uint8_t* DecodeLookups(const DecodingTable& table, BitReader& reader, std::uint64_t limitBits,
                             std::uint8_t* out, const std::uint8_t* outEnd, const std::uint8_t* bytes,
-                            EntryHits& hits) {
+                            DecodeTally& tally) {
     while (PositionOf(reader, bytes) < limitBits && outEnd - out >= MostSymbolsPerStep) {
         Refill(reader);
         for (unsigned k = 0; k < LookupsPerRefill; ++k) {
             const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
             const std::uint32_t entry = table.entries[index];
             if (SymbolsIn(entry) == 0) return out;
-            ++hits[index];
+            ++tally.entryHits[index];
             StoreSymbols(out, entry);
             out += SymbolsIn(entry);
             SkipBits(reader, BitsOf(entry));
@@ -127,21 +126,30 @@ std::uint8_t* DecodeLookups(const DecodingTable& table, BitReader& reader, std::
 
 std::size_t FastReadAhead(const DecodingTable& table) { return 16 + (table.longest + 7) / 8; }
 
+void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&counts)[256]) {
+    for (unsigned index = 0; index < (1u << LookupBits); ++index) {
+        const std::uint32_t entry = table.entries[index];
+        for (unsigned k = 0; k < SymbolsIn(entry); ++k) {
+            counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += tally.entryHits[index];
+        }
+    }
+    for (int value = 0; value < 256; ++value) counts[value] += tally.walked[value];
+    tally = DecodeTally{};
+}
+
 std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
                              std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd,
-                             std::uint64_t (&counts)[256]) {
-    EntryHits hits = {};
+                             DecodeTally& tally) {
     while (position < limit && outEnd - out >= MostSymbolsPerStep) {
         BitReader reader = ReadFrom(bytes, position);
-        out = DecodeLookups(table, reader, limit, out, outEnd, bytes, hits);
+        out = DecodeLookups(table, reader, limit, out, outEnd, bytes, tally);
         position = PositionOf(reader, bytes);
         const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
         if (position < limit && outEnd - out >= MostSymbolsPerStep && SymbolsIn(table.entries[index]) == 0) {
             *out = DecodeLongCode(table, bytes, position, index);
-            ++counts[*out++];
+            ++tally.walked[*out++];
         }
     }
-    AddEntryCounts(table, hits, counts);
     return out;
 }
 
@@ -176,6 +184,7 @@ void DecodePayload(ByteSink sink, std::int32_t chunkSize) {
         held -= used;
         position %= 8;
     }
+    AddTallyTo(DecodeLookup, run.tally, run.counts);
     if (run.produced != storedTotal || !CountsMatchSaved(run.counts)) Fatal("wrong compressed file.");
     FlushChunk(run.output);
 }

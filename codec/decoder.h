@@ -26,15 +26,27 @@ void DecodePayload(ByteSink sink, std::int32_t chunkSize);
 // DecodePayload's with the same chunk size.
 void DecodePayloadReference(ByteSink sink, std::int32_t chunkSize);
 
+// What the fast loop decoded, tallied cheaply: how often it used each table
+// entry, and the values it decoded by walking the tree. AddTallyTo turns the
+// entries' uses into value counts; a tally must be added before any entry is
+// used 2^32 times.
+struct DecodeTally {
+    std::uint32_t entryHits[1u << LookupBits] = {};
+    std::uint64_t walked[256] = {};
+};
+
+// Adds the tallied values to counts (by byte value) and empties the tally.
+void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&counts)[256]);
+
 // The fast loop over one stretch of payload: decodes whole codes from bit
 // `position` of `bytes` into `out` while position is below `limit` and at
-// least MostSymbolsPerStep more symbols fit before outEnd, and adds the
-// decoded values to counts. Moves position past what it decoded and returns
-// the new end of the output. Reads bytes up to FastReadAhead(table) bytes
-// past limit / 8 and writes up to 3 bytes past outEnd; those must be there.
+// least MostSymbolsPerStep more symbols fit before outEnd, and tallies them.
+// Moves position past what it decoded and returns the new end of the
+// output. Reads bytes up to FastReadAhead(table) bytes past limit / 8 and
+// writes up to 3 bytes past outEnd; those must be there.
 inline constexpr unsigned LookupsPerRefill = 4;  // 4 × LookupBits of the 56 bits a refill gives
 inline constexpr unsigned MostSymbolsPerStep = LookupsPerRefill * MostSymbolsPerEntry;
 std::size_t FastReadAhead(const DecodingTable& table);
 std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
                              std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd,
-                             std::uint64_t (&counts)[256]);
+                             DecodeTally& tally);

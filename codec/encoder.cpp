@@ -69,10 +69,9 @@ void EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size
     }
 }
 
-// Encodes the bytes and adds how often each value occurs to counts.
+// Encodes the bytes and counts them into the partial counts.
 void EncodeAndCount(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
-                    std::uint64_t (&counts)[256]) {
-    PartialCounts partial = {};
+                    PartialCounts& partial) {
     const unsigned longest = EncodeCodes.longest;
     if (longest > LongestFastCode) {
         EncodeWithLongCodes(writer, bytes, length, partial);
@@ -85,16 +84,43 @@ void EncodeAndCount(BitWriter& writer, const std::uint8_t* bytes, std::size_t le
     } else {
         EncodeInGroups<4>(writer, bytes, length, partial);
     }
-    for (int value = 0; value < 256; ++value) {
-        counts[value] +=
-            std::uint64_t{partial[0][value]} + partial[1][value] + partial[2][value] + partial[3][value];
-    }
 }
 
-void RefuseValuesWithoutCode(const std::uint64_t (&counts)[256]) {
+// The partial counts are added up before one of them can pass 2^32: one
+// run of codes is at most a chunk, less than 2^31 bytes.
+constexpr std::uint64_t MostUnadded = std::uint64_t{1} << 31;
+
+struct EncodeRun {
+    ChunkOutput output;
+    BitWriter writer = {};
+    PartialCounts partial = {};
+    std::uint64_t counts[256] = {};  // of the encoded values, but for those in partial
+    std::uint64_t unadded = 0;       // bytes in partial
+};
+
+void AddPartialCounts(EncodeRun& run) {
     for (int value = 0; value < 256; ++value) {
-        if (counts[value] != 0 && EncodeCodes.lengths[value] == 0) Fatal("wrong tree find list.");
+        for (auto& table : run.partial) {
+            run.counts[value] += table[value];
+            table[value] = 0;
+        }
     }
+    run.unadded = 0;
+}
+
+// A few bytes are looked at themselves; a longer run's values in the counts.
+void RefuseValuesWithoutCode(const std::uint8_t* bytes, std::size_t length, const PartialCounts& partial) {
+    constexpr std::size_t FewBytes = 1024;
+    bool withoutCode = false;
+    if (length < FewBytes) {
+        for (std::size_t k = 0; k < length; ++k) withoutCode |= EncodeCodes.lengths[bytes[k]] == 0;
+    } else {
+        for (int value = 0; value < 256; ++value) {
+            for (const auto& table : partial)
+                withoutCode |= table[value] != 0 && EncodeCodes.lengths[value] == 0;
+        }
+    }
+    if (withoutCode) Fatal("wrong tree find list.");
 }
 
 // How many codes surely fit the rest of the chunk, with the at most 7 bits
@@ -108,21 +134,22 @@ std::size_t CodesThatFit(const ChunkOutput& output) {
 // Encodes a block of the source into the output, as many codes as surely
 // fit the chunk at a time, and counts it. Whole bytes go into the chunk, and
 // only once the codes were all there; the writer keeps an unfinished byte.
-void EncodeBlock(ChunkOutput& output, BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
-                 std::uint64_t (&counts)[256]) {
+void EncodeBlock(EncodeRun& run, const std::uint8_t* bytes, std::size_t length) {
     while (length > 0) {
-        const std::size_t run = std::min(length, CodesThatFit(output));
-        if (run == 0) {
-            FlushChunk(output);
+        const std::size_t codes = std::min(length, CodesThatFit(run.output));
+        if (codes == 0) {
+            FlushChunk(run.output);
             continue;
         }
-        std::uint8_t* start = FreePart(output);
-        writer.out = start;
-        EncodeAndCount(writer, bytes, run, counts);
-        RefuseValuesWithoutCode(counts);
-        CommitToChunk(output, static_cast<std::size_t>(writer.out - start));
-        bytes += run;
-        length -= run;
+        std::uint8_t* start = FreePart(run.output);
+        run.writer.out = start;
+        EncodeAndCount(run.writer, bytes, codes, run.partial);
+        RefuseValuesWithoutCode(bytes, codes, run.partial);
+        CommitToChunk(run.output, static_cast<std::size_t>(run.writer.out - start));
+        run.unadded += codes;
+        if (run.unadded >= MostUnadded) AddPartialCounts(run);
+        bytes += codes;
+        length -= codes;
     }
 }
 
@@ -138,18 +165,18 @@ int EncodePayload(std::int32_t chunkSize) {
     // Room for at least one code of any length after a flush.
     const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, (EncodeCodes.longest + 7) / 8 + 1);
     const auto buffer = NewChunkBuffer(outputSize);
-    ChunkOutput output{buffer.get(), outputSize, WriteToDataSink};
+    EncodeRun run{{buffer.get(), outputSize, WriteToDataSink}};
     const std::uint64_t expected = SavedTotal();
     std::uint64_t consumed = 0;
-    std::uint64_t counts[256] = {};
-    BitWriter writer;
     while (const std::size_t got = ReadBytes(SourceStream, input.get(), size)) {
         consumed += got;
         if (consumed > expected) Fatal("Read error.");
-        EncodeBlock(output, writer, input.get(), got, counts);
+        EncodeBlock(run, input.get(), got);
     }
-    if (consumed != expected || !CountsMatchSaved(counts)) Fatal("Read error.");
-    if (writer.count > 0) AppendToChunk(output, static_cast<std::uint8_t>(writer.bits >> 56));
-    FlushChunk(output);
+    AddPartialCounts(run);
+    if (consumed != expected || !CountsMatchSaved(run.counts)) Fatal("Read error.");
+    const BitWriter& writer = run.writer;
+    if (writer.count > 0) AppendToChunk(run.output, static_cast<std::uint8_t>(writer.bits >> 56));
+    FlushChunk(run.output);
     return static_cast<int>(writer.count);
 }
