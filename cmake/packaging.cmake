@@ -19,6 +19,10 @@ get_target_property(program_sources corvane SOURCES)
 get_target_property(program_libraries corvane LINK_LIBRARIES)
 add_executable(corvane_to_install ${program_sources})
 target_link_libraries(corvane_to_install PRIVATE ${program_libraries})
+get_target_property(program_link_options corvane LINK_OPTIONS)
+if(program_link_options)
+  target_link_options(corvane_to_install PRIVATE ${program_link_options})
+endif()
 set_target_properties(corvane_to_install PROPERTIES
   OUTPUT_NAME corvane
   RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/to-install"

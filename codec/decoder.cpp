@@ -1,66 +1,193 @@
 #include "codec/decoder.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
-#include "codec/bit_queue.h"
+#include "codec/bit_buffer.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
 #include "io/shared_io.h"
-#include "model/code_tree.h"
+#include "model/frequency_table.h"
+
+DecodingTable DecodeLookup;
 
 namespace {
 
+// The entry's symbols at out: one store of four bytes, the last of which
+// the next symbols overwrite.
+void StoreSymbols(std::uint8_t* out, std::uint32_t entry) {
+    const std::uint32_t symbols = SymbolBytesOf(entry);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &symbols, 4);
+    } else {
+        for (unsigned k = 0; k < MostSymbolsPerEntry; ++k)
+            out[k] = static_cast<std::uint8_t>(symbols >> (8 * k));
+    }
+}
+
+// The tally is added to the counts before an entry can be used 2^32 times:
+// one stretch decodes at most a chunk, less than 2^31 symbols.
+constexpr std::uint64_t MostUntallied = std::uint64_t{1} << 31;
+
 struct DecodeRun {
     ChunkOutput output;
-    const TreeNode* node = nullptr;  // where the walk stands; the root between symbols
     std::uint64_t produced = 0;
+    std::uint64_t counts[256] = {};  // of the decoded byte values, but for those in the tally
+    DecodeTally tally = {};
+    std::uint64_t untallied = 0;     // symbols in the tally
+    const TreeNode* node = nullptr;  // where the careful walk stands; the root between symbols
+    bool careful = false;            // too near the stored total for the fast loop
 };
-
-bool IsLeaf(const TreeNode* node) { return node->left == nullptr && node->right == nullptr; }
 
 // A symbol beyond the stored total means the payload does not belong to the
 // table; nothing more is handed on.
 void AppendSymbol(DecodeRun& run, std::uint8_t symbol) {
     if (run.produced == storedTotal) Fatal("wrong compressed file.");
     ++run.produced;
+    ++run.counts[symbol];
     AppendToChunk(run.output, symbol);
 }
 
-void DecodeByte(DecodeRun& run, std::uint8_t byte, int bits) {
-    UnpackBits(byte, bits);
-    while (Count() > 0) {
-        const TreeNode* next = Pop() == 0 ? run.node->left : run.node->right;
+// The careful path: bits [position, end) one at a time, each symbol checked
+// against the stored total; a code cut off at `end` waits in run.node.
+void WalkBits(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t position, std::uint64_t end) {
+    for (; position < end; ++position) {
+        const TreeNode* next = BitAt(bytes, position) == 0 ? run.node->left : run.node->right;
         if (next == nullptr) Fatal("wrong tree.");
         if (IsLeaf(next)) {
             AppendSymbol(run, next->symbol);
-            next = TreeRoot;
+            next = DecodeLookup.root;
         }
         run.node = next;
     }
 }
 
-// Bits after the last symbol that complete no code are left undecoded.
-void DecodeChunk(DecodeRun& run, const std::uint8_t* input, std::size_t length, bool lastChunk) {
-    for (std::size_t i = 0; i + 1 < length; ++i) DecodeByte(run, input[i], 8);
-    if (length > 0) DecodeByte(run, input[length - 1], lastChunk ? finalBits : 8);
+// The fast loop over bits [position, limit), straight into the chunk, as
+// long as it cannot pass the stored total; after that only the careful path.
+void DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position, std::uint64_t limit) {
+    while (position < limit) {
+        const std::uint64_t left = storedTotal - run.produced;
+        if (left < MostSymbolsPerStep) {
+            run.careful = true;
+            return;
+        }
+        const std::size_t room = ChunkRoom(run.output);
+        if (room < MostSymbolsPerStep) {
+            FlushChunk(run.output);
+            continue;
+        }
+        std::uint8_t* start = FreePart(run.output);
+        const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
+        const std::uint8_t* out =
+            DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd, run.tally);
+        const auto decoded = static_cast<std::size_t>(out - start);
+        CommitToChunk(run.output, decoded);
+        run.produced += decoded;
+        run.untallied += decoded;
+        if (run.untallied >= MostUntallied) {
+            AddTallyTo(DecodeLookup, run.tally, run.counts);
+            run.untallied = 0;
+        }
+    }
+}
+
+// The bits of the held bytes the careful path may walk: in the last bytes
+// of the file all up to finalBits of the last byte; before them all but the
+// last byte, which may turn out to be the file's last.
+std::uint64_t WalkableBits(std::size_t held, bool last) {
+    if (held == 0) return 0;
+    return std::uint64_t{held} * 8 - (last ? 8 - finalBits : 8);
+}
+
+// Whole refills of LookupsPerRefill lookups, until the stretch ends or a
+// code is longer than the table, which leaves the loop to be walked.
+std::uint8_t* DecodeLookups(const DecodingTable& table, BitReader& reader, std::uint64_t limitBits,
+                            std::uint8_t* out, const std::uint8_t* outEnd, const std::uint8_t* bytes,
+                            DecodeTally& tally) {
+    while (PositionOf(reader, bytes) < limitBits && outEnd - out >= MostSymbolsPerStep) {
+        Refill(reader);
+        for (unsigned k = 0; k < LookupsPerRefill; ++k) {
+            const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
+            const std::uint32_t entry = table.entries[index];
+            if (SymbolsIn(entry) == 0) return out;
+            ++tally.entryHits[index];
+            StoreSymbols(out, entry);
+            out += SymbolsIn(entry);
+            SkipBits(reader, BitsOf(entry));
+        }
+    }
+    return out;
 }
 
 }  // namespace
 
-void DecodePayload(ByteSink sink) { DecodePayload(sink, BulkSize); }
+std::size_t FastReadAhead(const DecodingTable& table) { return 16 + (table.longest + 7) / 8; }
 
-void DecodePayload(ByteSink sink, std::int32_t chunkSize) {
-    const auto size = static_cast<std::size_t>(chunkSize);
-    const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    const auto output = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    DecodeRun run{{output.get(), chunkSize, sink}, TreeRoot, 0};
-    bool lastChunk = AtEndOfFile(SourceStream);
-    while (!lastChunk) {
-        const std::size_t got = ReadBytes(SourceStream, input.get(), size);
-        lastChunk = got == 0 || AtEndOfFile(SourceStream);
-        DecodeChunk(run, input.get(), got, lastChunk);
+void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&counts)[256]) {
+    for (unsigned index = 0; index < (1u << LookupBits); ++index) {
+        const std::uint32_t entry = table.entries[index];
+        for (unsigned k = 0; k < SymbolsIn(entry); ++k) {
+            counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += tally.entryHits[index];
+        }
     }
-    if (run.produced != storedTotal) Fatal("wrong compressed file.");
+    for (int value = 0; value < 256; ++value) counts[value] += tally.walked[value];
+    tally = DecodeTally{};
+}
+
+std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
+                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd,
+                             DecodeTally& tally) {
+    while (position < limit && outEnd - out >= MostSymbolsPerStep) {
+        BitReader reader = ReadFrom(bytes, position);
+        out = DecodeLookups(table, reader, limit, out, outEnd, bytes, tally);
+        position = PositionOf(reader, bytes);
+        const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
+        if (position < limit && outEnd - out >= MostSymbolsPerStep && SymbolsIn(table.entries[index]) == 0) {
+            *out = DecodeLongCode(table, bytes, position, index);
+            ++tally.walked[*out++];
+        }
+    }
+    return out;
+}
+
+void DecodePayload(ByteSink sink) {
+    if (UseReferenceCodec) return DecodePayloadReference(sink, BulkSize);
+    DecodePayload(sink, BulkSize);
+}
+
+// The payload is read in chunks after the bytes the fast loop left over; it
+// stops FastReadAhead bytes short of their end, so it never reads past them
+// nor reaches the last byte of the file, which only the careful path decodes.
+void DecodePayload(ByteSink sink, std::int32_t chunkSize) {
+    BuildDecodingTable(DecodeLookup, TreeRoot);
+    const std::size_t readAhead = FastReadAhead(DecodeLookup);
+    const auto size = static_cast<std::size_t>(chunkSize);
+    const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(readAhead + size);
+    const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, 2 * MostSymbolsPerStep);
+    const auto output = NewChunkBuffer(outputSize);
+    DecodeRun run{{output.get(), outputSize, sink}};
+    run.node = DecodeLookup.root;
+    std::size_t held = 0;
+    std::uint64_t position = 0;
+    for (bool last = false; !last;) {
+        const std::size_t got = ReadBytes(SourceStream, input.get() + held, size);
+        last = got < size;
+        held += got;
+        if (!run.careful && held > readAhead) DecodeFast(run, input.get(), position, (held - readAhead) * 8);
+        if (run.careful || last) {
+            const std::uint64_t end = WalkableBits(held, last);
+            WalkBits(run, input.get(), position, end);
+            position = std::max(position, end);
+        }
+        const std::size_t used = static_cast<std::size_t>(position / 8);
+        std::memmove(input.get(), input.get() + used, held - used);
+        held -= used;
+        position %= 8;
+    }
+    AddTallyTo(DecodeLookup, run.tally, run.counts);
+    if (run.produced != storedTotal || !CountsMatchSaved(run.counts)) Fatal("wrong compressed file.");
     FlushChunk(run.output);
 }

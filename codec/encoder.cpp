@@ -1,76 +1,185 @@
 #include "codec/encoder.h"
 
-#include <array>
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 
-#include "codec/bit_queue.h"
+#include "codec/bit_buffer.h"
 #include "codec/chunk_output.h"
 #include "io/shared_io.h"
-#include "model/code_tree.h"
 #include "model/frequency_table.h"
 
 std::int32_t OutputIndex = -1;
 std::int32_t BulkSize = ChunkSize;
+bool UseReferenceCodec = false;
+EncodingTable EncodeCodes;
 
 namespace {
 
-// The number of bytes the source held when it was counted.
-std::uint64_t CountedLength() {
-    std::uint64_t total = 0;
-    for (const SymbolStat& stat : SavedFrequencies) total += stat.count;
-    return total;
-}
-
-// The code of each byte value, found once by walking the list: the first
-// entry of that symbol with a code (the head's empty code never matches).
-// Null for a byte value without an entry.
-using CodeTable = std::array<const std::string*, 256>;
-
-CodeTable CodesBySymbol() {
-    CodeTable codes{};
-    for (const CodeEntry* entry = &CodeList; entry != nullptr; entry = entry->next) {
-        if (!entry->code.empty() && codes[entry->symbol] == nullptr) codes[entry->symbol] = &entry->code;
-    }
-    return codes;
-}
-
 void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
 
-// A full byte leaves the queue as soon as it is complete, even in the middle
-// of a code, so codes of any length pass through the queue.
-void EncodeSymbol(const std::string* code, ChunkOutput& output) {
-    if (code == nullptr) Fatal("wrong tree find list.");
-    for (const char bit : *code) {
-        Push(bit == '0' ? 0 : 1);
-        if (Count() == 8) AppendToChunk(output, PackBits(8));
+// Counts of the encoded values, one table for each place in a group of
+// four, so that repeated values do not wait on one another's increments.
+using PartialCounts = std::uint32_t[4][256];
+
+void PutCode(BitWriter& writer, std::uint8_t value) {
+    PutBits(writer, EncodeCodes.codes[value], EncodeCodes.lengths[value]);
+}
+
+// As many codes between stores as fit the buffer beside the at most 7 bits
+// of an unfinished byte: codesPerStore codes of at most
+// LongestFastCode / codesPerStore bits each. A value without a code puts
+// nothing; the counts show it afterwards.
+template <unsigned codesPerStore>
+void EncodeInGroups(BitWriter& writer, const std::uint8_t* bytes, std::size_t length, PartialCounts& counts) {
+    BitWriter local = writer;  // in registers, whatever the counts' stores
+    std::size_t k = 0;
+    for (; k + codesPerStore <= length; k += codesPerStore) {
+        for (unsigned j = 0; j < codesPerStore; ++j) {
+            PutCode(local, bytes[k + j]);
+            ++counts[j][bytes[k + j]];
+        }
+        FlushWholeBytes(local);
+    }
+    for (; k < length; ++k) {
+        PutCode(local, bytes[k]);
+        ++counts[0][bytes[k]];
+        FlushWholeBytes(local);
+    }
+    writer = local;
+}
+
+// The guarded path for hand-made codes longer than LongestFastCode: those
+// go in pieces of 56 bits, one store after each.
+void EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
+                         PartialCounts& counts) {
+    constexpr std::size_t Piece = 56;
+    for (std::size_t k = 0; k < length; ++k) {
+        const std::uint8_t value = bytes[k];
+        ++counts[0][value];
+        if (EncodeCodes.lengths[value] <= LongestFastCode) {
+            PutCode(writer, value);
+            FlushWholeBytes(writer);
+            continue;
+        }
+        const std::string& text = *EncodeCodes.texts[value];
+        for (std::size_t start = 0; start < text.size(); start += Piece) {
+            const std::string piece = text.substr(start, Piece);
+            PutBits(writer, LeftAlignedBits(piece), static_cast<unsigned>(piece.size()));
+            FlushWholeBytes(writer);
+        }
+    }
+}
+
+// Encodes the bytes and counts them into the partial counts.
+void EncodeAndCount(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
+                    PartialCounts& partial) {
+    const unsigned longest = EncodeCodes.longest;
+    if (longest > LongestFastCode) {
+        EncodeWithLongCodes(writer, bytes, length, partial);
+    } else if (longest > LongestFastCode / 2) {
+        EncodeInGroups<1>(writer, bytes, length, partial);
+    } else if (longest > LongestFastCode / 3) {
+        EncodeInGroups<2>(writer, bytes, length, partial);
+    } else if (longest > LongestFastCode / 4) {
+        EncodeInGroups<3>(writer, bytes, length, partial);
+    } else {
+        EncodeInGroups<4>(writer, bytes, length, partial);
+    }
+}
+
+// The partial counts are added up before one of them can pass 2^32: one
+// run of codes is at most a chunk, less than 2^31 bytes.
+constexpr std::uint64_t MostUnadded = std::uint64_t{1} << 31;
+
+struct EncodeRun {
+    ChunkOutput output;
+    BitWriter writer = {};
+    PartialCounts partial = {};
+    std::uint64_t counts[256] = {};  // of the encoded values, but for those in partial
+    std::uint64_t unadded = 0;       // bytes in partial
+};
+
+void AddPartialCounts(EncodeRun& run) {
+    for (int value = 0; value < 256; ++value) {
+        for (auto& table : run.partial) {
+            run.counts[value] += table[value];
+            table[value] = 0;
+        }
+    }
+    run.unadded = 0;
+}
+
+// A few bytes are looked at themselves; a longer run's values in the counts.
+void RefuseValuesWithoutCode(const std::uint8_t* bytes, std::size_t length, const PartialCounts& partial) {
+    constexpr std::size_t FewBytes = 1024;
+    bool withoutCode = false;
+    if (length < FewBytes) {
+        for (std::size_t k = 0; k < length; ++k) withoutCode |= EncodeCodes.lengths[bytes[k]] == 0;
+    } else {
+        for (int value = 0; value < 256; ++value) {
+            for (const auto& table : partial)
+                withoutCode |= table[value] != 0 && EncodeCodes.lengths[value] == 0;
+        }
+    }
+    if (withoutCode) Fatal("wrong tree find list.");
+}
+
+// How many codes surely fit the rest of the chunk, with the at most 7 bits
+// the writer holds back.
+std::size_t CodesThatFit(const ChunkOutput& output) {
+    const std::size_t roomBits = ChunkRoom(output) * 8;
+    const std::size_t longest = std::max(EncodeCodes.longest, 1u);  // 0 when no value has a code
+    return roomBits < 7 + longest ? 0 : (roomBits - 7) / longest;
+}
+
+// Encodes a block of the source into the output, as many codes as surely
+// fit the chunk at a time, and counts it. Whole bytes go into the chunk, and
+// only once the codes were all there; the writer keeps an unfinished byte.
+void EncodeBlock(EncodeRun& run, const std::uint8_t* bytes, std::size_t length) {
+    while (length > 0) {
+        const std::size_t codes = std::min(length, CodesThatFit(run.output));
+        if (codes == 0) {
+            FlushChunk(run.output);
+            continue;
+        }
+        std::uint8_t* start = FreePart(run.output);
+        run.writer.out = start;
+        EncodeAndCount(run.writer, bytes, codes, run.partial);
+        RefuseValuesWithoutCode(bytes, codes, run.partial);
+        CommitToChunk(run.output, static_cast<std::size_t>(run.writer.out - start));
+        run.unadded += codes;
+        if (run.unadded >= MostUnadded) AddPartialCounts(run);
+        bytes += codes;
+        length -= codes;
     }
 }
 
 }  // namespace
 
+// The source is read in chunks and counted as it is encoded, so that a byte
+// value without a code stops the run before the codes around it are handed
+// on, and the counts can be held against the first pass's at the end.
 int EncodePayload(std::int32_t chunkSize) {
+    if (UseReferenceCodec) return EncodePayloadReference(chunkSize);
+    BuildEncodingTable(EncodeCodes);
     const auto size = static_cast<std::size_t>(chunkSize);
     const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    ChunkOutput output{buffer.get(), chunkSize, WriteToDataSink};
-    // A source that changed since it was counted would not match the stored
-    // table, so its length is checked before each chunk is encoded.
-    const std::uint64_t expected = CountedLength();
-    const CodeTable codes = CodesBySymbol();
+    // Room for at least one code of any length after a flush.
+    const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, (EncodeCodes.longest + 7) / 8 + 1);
+    const auto buffer = NewChunkBuffer(outputSize);
+    EncodeRun run{{buffer.get(), outputSize, WriteToDataSink}};
+    const std::uint64_t expected = SavedTotal();
     std::uint64_t consumed = 0;
-    while (!AtEndOfFile(SourceStream)) {
-        const std::size_t got = ReadBytes(SourceStream, input.get(), size);
+    while (const std::size_t got = ReadBytes(SourceStream, input.get(), size)) {
         consumed += got;
         if (consumed > expected) Fatal("Read error.");
-        for (std::size_t i = 0; i < got; ++i) EncodeSymbol(codes[input[i]], output);
+        EncodeBlock(run, input.get(), got);
     }
-    if (consumed != expected) Fatal("Read error.");
-    FlushChunk(output);
-    const int finalBitCount = Count();
-    if (finalBitCount > 0) {
-        const std::uint8_t lastByte = PackBits(finalBitCount);
-        WriteBytes(DataSink, &lastByte, 1);
-    }
-    return finalBitCount;
+    AddPartialCounts(run);
+    if (consumed != expected || !CountsMatchSaved(run.counts)) Fatal("Read error.");
+    const BitWriter& writer = run.writer;
+    if (writer.count > 0) AppendToChunk(run.output, static_cast<std::uint8_t>(writer.bits >> 56));
+    FlushChunk(run.output);
+    return static_cast<int>(writer.count);
 }

@@ -89,6 +89,7 @@ void ReadHeader() {
     std::vector<std::uint8_t> table(length);
     ReadExactly(table.data(), length);
     DecodeTable(table.data(), length, tableMode, widthCode);
+    SnapshotCounts();
     storedTotal = SumOfCounts();
     BuildTree(false);
 }

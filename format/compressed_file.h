@@ -29,8 +29,9 @@ std::uint64_t LargestCount();
 // header byte and the table length to HeaderSink.
 void WriteHeader(int finalBitCount);
 
-// Reads header and table from SourceStream, fills FrequencyTable and builds
-// the tree; SourceStream is left at the first payload byte. A file that is
+// Reads header and table from SourceStream, fills FrequencyTable, keeps the
+// stored counts in SavedFrequencies and builds the tree; SourceStream is left
+// at the first payload byte. A file that is
 // too short or whose table does not fit its mode is "wrong compressed file.".
 void ReadHeader();
 

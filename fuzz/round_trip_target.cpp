@@ -45,6 +45,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Bytes input = InputFrom(data, size);
     const MemoryRun packed = CompressInMemory(input, static_cast<std::int32_t>(1 + size % 29));
+    const MemoryRun reference = CompressInMemory(input, static_cast<std::int32_t>(1 + size % 29), true);
+    FUZZ_CHECK(reference.completed == packed.completed && reference.message == packed.message &&
+                   reference.bytes == packed.bytes,
+               "the fast encoder and the reference differ");
     if (DistinctValues(input) < 2) {
         FUZZ_CHECK(!packed.completed && packed.message == "only one character OR no character.",
                    "fewer than two byte values were not refused");
@@ -56,5 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const MemoryRun restored = ExtractInMemory(packed.bytes, static_cast<std::int32_t>(1 + (size / 7) % 31));
     FUZZ_CHECK(restored.completed, "a file of our own writer was refused: " + restored.message);
     FUZZ_CHECK(restored.bytes == input, "extraction did not give the input back");
+    const MemoryRun walked =
+        ExtractInMemory(packed.bytes, static_cast<std::int32_t>(1 + (size / 7) % 31), true);
+    FUZZ_CHECK(walked.completed && walked.bytes == input,
+               "the reference decoder did not give the input back");
     return 0;
 }

@@ -7,6 +7,7 @@
 // nor reads the table itself (format/). Counts are 64-bit here; a stored
 // count has at most four bytes, so no value may occur more than
 // 4,294,967,295 times. The format is documented in format/FORMAT.md.
+#include <cstddef>
 #include <cstdint>
 
 struct TreeNode;
@@ -19,8 +20,9 @@ struct SymbolStat {
 
 // The working table: symbol order until BuildTree reorders and sums it.
 extern SymbolStat FrequencyTable[256];
-// The counts in symbol order, taken right after counting; the stored table
-// of a compressed file is written from it.
+// The counts in symbol order: taken right after counting when compressing,
+// and the stored table is written from them; taken from the stored table when
+// extracting, and the decoded bytes must match them value by value.
 extern SymbolStat SavedFrequencies[256];
 
 void InitSymbols();
@@ -28,10 +30,23 @@ void InitSymbols();
 // four bytes.
 inline constexpr std::uint64_t LargestStorableCount = 0xFFFFFFFFull;
 
-// Counts every byte of SourceStream, in blocks of 4096 bytes. A count that
-// passes LargestStorableCount stops the program with "input too large." as
-// soon as the block that holds it is counted, so an endless input ends too.
+// Counts every byte of SourceStream, read in blocks of CountBlockSize bytes
+// into one buffer. A count that passes LargestStorableCount stops the program
+// with "input too large." as soon as the block that holds it is counted, so
+// an endless input ends too.
+inline constexpr std::size_t CountBlockSize = std::size_t{1} << 18;
 void CountBytes();
+
+// Adds the number of times each byte value occurs in the bytes to counts,
+// which is indexed by byte value.
+void AddByteCounts(std::uint64_t (&counts)[256], const std::uint8_t* bytes, std::size_t length);
 void SnapshotCounts();
+
+// The sum of SavedFrequencies' counts: the length of the original data.
+std::uint64_t SavedTotal();
+
+// True when counts (by byte value) are those of SavedFrequencies, value by
+// value.
+bool CountsMatchSaved(const std::uint64_t (&counts)[256]);
 // Stable merge sort of FrequencyTable[start..last] by ascending count.
 void SortByCount(std::int32_t start, std::int32_t last);

@@ -132,8 +132,9 @@ std::string CheckFaithfulDecoding(const Bytes& file, const Bytes& output) {
     const std::optional<StoredTable> table = ParseStoredTable(file);
     if (!table) return "accepted a malformed table";
     if (output.size() != table->total) return "decoded length differs from the stored total";
-    for (std::uint8_t byte : output) {
-        if (table->counts[byte] == 0) return "decoded a byte value the table does not hold";
-    }
+    std::uint64_t counts[256] = {};
+    for (std::uint8_t byte : output) ++counts[byte];
+    if (!std::equal(std::begin(counts), std::end(counts), std::begin(table->counts)))
+        return "a byte value was decoded other than its stored count of times";
     return "";
 }

@@ -24,7 +24,7 @@ std::optional<StoredTable> ParseStoredTable(const Bytes& file);
 // code bits, the zero padding. Empty when right, else what differs.
 std::string CheckWrittenFile(const Bytes& input, const Bytes& file);
 
-// Checks the output of a file the program accepted: a well-formed table and
-// exactly its stored total, made only of byte values the table holds. Empty
-// when faithful, else what is wrong.
+// Checks the output of a file the program accepted: a well-formed table, and
+// every byte value exactly as often as the table stores it. Empty when
+// faithful, else what is wrong.
 std::string CheckFaithfulDecoding(const Bytes& file, const Bytes& output);

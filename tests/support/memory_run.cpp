@@ -18,8 +18,9 @@ void KeepDecoded(const std::uint8_t* bytes, std::size_t length) {
 void Extract(void*) { ExtractStream(KeepDecoded); }
 
 // Runs one coding call on fresh process state, noting a refusal.
-void RunRefusable(void (*call)(void*), std::int32_t chunkSize, MemoryRun& run) {
+void RunRefusable(void (*call)(void*), std::int32_t chunkSize, bool reference, MemoryRun& run) {
     BulkSize = chunkSize;
+    UseReferenceCodec = reference;
     try {
         WithFatalThrowing(call, nullptr);
         run.completed = true;
@@ -30,14 +31,14 @@ void RunRefusable(void (*call)(void*), std::int32_t chunkSize, MemoryRun& run) {
 
 }  // namespace
 
-MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize) {
+MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference) {
     ResetProgramState();
     MemorySink payload, header;
     SourceStream = ReadStreamOver(input);
     DataSink = OpenSink(payload);
     HeaderSink = OpenSink(header);
     MemoryRun run;
-    RunRefusable(Compress, chunkSize, run);
+    RunRefusable(Compress, chunkSize, reference, run);
     run.bytes = SinkBytes(header);
     const Bytes packed = SinkBytes(payload);
     run.bytes.insert(run.bytes.end(), packed.begin(), packed.end());
@@ -48,12 +49,12 @@ MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize) {
     return run;
 }
 
-MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize) {
+MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference) {
     ResetProgramState();
     SourceStream = ReadStreamOver(file);
     Decoded.clear();
     MemoryRun run;
-    RunRefusable(Extract, chunkSize, run);
+    RunRefusable(Extract, chunkSize, reference, run);
     run.bytes.swap(Decoded);
     ResetProgramState();
     return run;

@@ -14,9 +14,10 @@ struct MemoryRun {
 };
 
 // Compresses the input into a whole compressed file (header part, then
-// payload), reading and writing in chunks of chunkSize bytes.
-MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize);
+// payload), reading and writing in chunks of chunkSize bytes; with
+// `reference`, through the bit-by-bit reference codec.
+MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference = false);
 
 // Extracts the compressed file, in chunks of chunkSize bytes. A refused file
 // keeps in `bytes` what was handed on before the refusal.
-MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize);
+MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference = false);

@@ -50,6 +50,7 @@ void ResetProgramState() {
     BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
     OutputIndex = -1;
     BulkSize = ChunkSize;
+    UseReferenceCodec = false;
     finalBits = widthCode = reservedFlag = tableMode = 0;
     storedTotal = 0;
     displayMode = false;

@@ -8,20 +8,32 @@ namespace {
 
 const CodeTable AbcCodes = {{'A', "0"}, {'B', "10"}, {'C', "11"}};
 
+using Encoder = int (*)(std::int32_t);
+struct NamedEncoder {
+    const char* name;
+    Encoder encode;
+};
+const NamedEncoder BothEncoders[] = {{"fast", EncodePayload}, {"reference", EncodePayloadReference}};
+
 class EncoderTest : public CodingStateTest {
 protected:
-    // Encodes the input with the current code list; the counts match it.
-    std::pair<Bytes, int> Encode(const Bytes& input, std::int32_t chunkSize = ChunkSize) {
-        SetCountsOf(input);
-        SourceStream = StreamWith(input);
-        DataSink = TempStream();
-        const int finalBitCount = EncodePayload(chunkSize);
-        EXPECT_EQ(Count(), 0);
-        EXPECT_EQ(OutputIndex, -1);
-        Bytes payload = ContentsOf(DataSink);
-        CloseStream(SourceStream);
-        CloseStream(DataSink);
-        return {payload, finalBitCount};
+    // Encodes the input with the current code list and both encoders, which
+    // must agree; the counts match it.
+    static std::pair<Bytes, int> Encode(const Bytes& input, std::int32_t chunkSize = ChunkSize) {
+        std::pair<Bytes, int> results[2];
+        for (int k = 0; k < 2; ++k) {
+            SetCountsOf(input);
+            SourceStream = StreamWith(input);
+            DataSink = TempStream();
+            const int finalBitCount = BothEncoders[k].encode(chunkSize);
+            EXPECT_EQ(Count(), 0);
+            EXPECT_EQ(OutputIndex, -1);
+            results[k] = {ContentsOf(DataSink), finalBitCount};
+            CloseStream(SourceStream);
+            CloseStream(DataSink);
+        }
+        EXPECT_EQ(results[0], results[1]) << "chunk size " << chunkSize;
+        return results[0];
     }
 };
 
@@ -66,23 +78,41 @@ TEST_F(EncoderTest, ChunkBoundariesLeaveThePayloadUnchanged) {
 TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
     SetCodeList(AbcCodes);
     const Bytes input = BytesOf("ABCAB");
-    auto encodeWithCounts = [&](const Bytes& counted) {
-        SetCountsOf(counted);
-        SourceStream = StreamWith(input);
-        DataSink = TempStream();
-        EncodePayload(2);
-    };
-    EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA")), testing::Eq("Read error.\n"));
-    EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABB")), testing::Eq("Read error.\n"));
-    EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABCA")), testing::Eq("Read error.\n"));
-    EXPECT_FATAL(
-        {
-            SetCountsOf(BytesOf("AD"));
-            SourceStream = StreamWith(BytesOf("AD"));
+    for (const NamedEncoder& encoder : BothEncoders) {
+        auto encodeWithCounts = [&](const Bytes& counted, const Bytes& source, std::int32_t chunkSize) {
+            SetCountsOf(counted);
+            SourceStream = StreamWith(source);
             DataSink = TempStream();
-            EncodePayload();
-        },
-        testing::Eq("wrong tree find list.\n"));
+            encoder.encode(chunkSize);
+        };
+        const auto readError = testing::Eq("Read error.\n");
+        // Longer or shorter than counted.
+        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), input, 2), readError) << encoder.name;
+        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABB"), input, 2), readError) << encoder.name;
+        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABCA"), input, 2), readError) << encoder.name;
+        // As long as counted, but with other bytes.
+        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCAA"), input, 2), readError) << encoder.name;
+        EXPECT_FATAL(encodeWithCounts(BytesOf("BACBA"), BytesOf("ABCAC"), ChunkSize), readError)
+            << encoder.name;
+        const auto noCode = testing::Eq("wrong tree find list.\n");
+        EXPECT_FATAL(encodeWithCounts(BytesOf("AD"), BytesOf("AD"), ChunkSize), noCode) << encoder.name;
+        // A new value in a source that also grew: what the chunk holding it
+        // shows first decides.
+        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), BytesOf("ADBCAB"), 2), noCode) << encoder.name;
+        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), BytesOf("ABCADB"), 2), readError) << encoder.name;
+    }
+    ResetProgramState();  // no code at all
+    for (const NamedEncoder& encoder : BothEncoders) {
+        EXPECT_FATAL(
+            {
+                SetCountsOf(input);
+                SourceStream = StreamWith(input);
+                DataSink = TempStream();
+                encoder.encode(ChunkSize);
+            },
+            testing::Eq("wrong tree find list.\n"))
+            << encoder.name;
+    }
 }
 
 }  // namespace
