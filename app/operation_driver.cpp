@@ -125,8 +125,6 @@ void Compress(const std::string& path) {
 std::string DisplayedText;
 constexpr std::size_t LongestDisplayedText = 8 * 1024;
 
-void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
-
 void KeepForDisplay(const std::uint8_t* bytes, std::size_t length) {
     if (DisplayedText.size() + length > LongestDisplayedText) Fatal("Read error.");
     DisplayedText.append(reinterpret_cast<const char*>(bytes), length);

@@ -1,6 +1,7 @@
 #include "codec/chunk_output.h"
 
 #include "codec/encoder.h"
+#include "io/shared_io.h"
 
 std::unique_ptr<std::uint8_t[]> NewChunkBuffer(std::int32_t chunkSize) {
     return std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(chunkSize) + ChunkSlack);
@@ -26,3 +27,5 @@ void FlushChunk(ChunkOutput& output) {
     if (OutputIndex >= 0) output.sink(output.buffer, static_cast<std::size_t>(OutputIndex) + 1);
     OutputIndex = -1;
 }
+
+void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }

@@ -37,3 +37,6 @@ void CommitToChunk(ChunkOutput& output, std::size_t length);
 // Hands the filled part of the buffer (possibly nothing) to the sink and
 // empties it.
 void FlushChunk(ChunkOutput& output);
+
+// The sink that writes the bytes to DataSink (io/shared_io.h).
+void WriteToDataSink(const std::uint8_t* bytes, std::size_t length);

@@ -16,8 +16,6 @@ EncodingTable EncodeCodes;
 
 namespace {
 
-void WriteToDataSink(const std::uint8_t* bytes, std::size_t length) { WriteBytes(DataSink, bytes, length); }
-
 // Counts of the encoded values, one table for each place in a group of
 // four, so that repeated values do not wait on one another's increments.
 using PartialCounts = std::uint32_t[4][256];

@@ -246,7 +246,7 @@ long long RegularFileSize(std::FILE* stream) {
 }
 
 TerminalControls ControlsActedOn(std::FILE* stream) {
-    return isatty(fileno(stream)) ? TerminalControls::C0AndC1 : TerminalControls::None;
+    return IsTerminal(stream) ? TerminalControls::C0AndC1 : TerminalControls::None;
 }
 
 namespace {

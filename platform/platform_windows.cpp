@@ -385,7 +385,7 @@ long long RegularFileSize(std::FILE* stream) {
 // A Windows console acts on C0 controls (with virtual terminal processing,
 // on escape sequences) but shows C1 bytes as characters of its code page.
 TerminalControls ControlsActedOn(std::FILE* stream) {
-    return IsConsole(stream) ? TerminalControls::C0 : TerminalControls::None;
+    return IsTerminal(stream) ? TerminalControls::C0 : TerminalControls::None;
 }
 
 namespace {
