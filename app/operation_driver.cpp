@@ -64,6 +64,12 @@ void CopyAll(std::FILE* in, std::FILE* out) {
     }
 }
 
+// The size of the file open on the stream, 0 when it has none.
+std::uint64_t KnownSize(std::FILE* stream) {
+    const long long size = RegularFileSize(stream);
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+}
+
 // Writes the header part and then the payload into the output file, each
 // read back through its lock's descriptor.
 void JoinTemporaries() {
@@ -74,6 +80,7 @@ void JoinTemporaries() {
     if (!payload) Fatal("1open error.");
     if (!header) Fatal("2open error.");
     if (!created) Fatal("3open error.");
+    ReserveSpace(joined.stream, KnownSize(header) + KnownSize(payload));
     CopyAll(header, joined.stream);
     CopyAll(payload, joined.stream);
     CloseRead(payload);
@@ -90,10 +97,11 @@ void RemoveTemporaries() {
     ReleaseFileLock(TempLocks[PayloadSlot]);
 }
 
-// The size of the file open on the stream, 0 when it has none.
-std::uint64_t KnownSize(std::FILE* stream) {
-    const long long size = RegularFileSize(stream);
-    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+// What the output of an extraction can take: the stored total, unless the
+// compressed file is too short to hold it (every code takes a bit at least).
+std::uint64_t PlausibleOutputSize() {
+    const std::uint64_t mostSymbols = KnownSize(SourceStream) * 8;
+    return storedTotal <= mostSymbols ? storedTotal : 0;
 }
 
 void SealOutput() {
@@ -191,6 +199,7 @@ void CompressStreams(void (*restartSource)()) {
 void ExtractStream(ByteSink sink) {
     ReadHeader();
     PrintShownLine(std::string(38, '='));
+    if (sink == WriteToDataSink) ReserveSpace(DataSink, PlausibleOutputSize());
     DecodePayload(sink);
 }
 

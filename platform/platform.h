@@ -83,6 +83,10 @@ void StampFile(std::FILE* stream, unsigned permissions, const FileFacts& times);
 // Flushes the stream and makes its file's data durable; makes the folder
 // that holds the name durable (a rename in it, say).
 bool SyncToDisk(std::FILE* stream);
+// Asks the file system to set aside `size` bytes for the file open on the
+// stream, without changing its size, so that writing it later allocates
+// nothing. Only a hint: where it is not supported or fails, nothing changes.
+void ReserveSpace(std::FILE* stream, std::uint64_t size);
 bool SyncFolderOf(const std::string& name);
 
 // False when a symbolic link at `name` may not be followed by the user

@@ -350,6 +350,8 @@ void StampFile(std::FILE* stream, unsigned permissions, const FileFacts& times) 
 
 bool SyncToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0; }
 
+void ReserveSpace(std::FILE*, std::uint64_t) {}
+
 // Windows offers no way to flush a folder; a rename is recorded by the file
 // system's own journal.
 bool SyncFolderOf(const std::string&) { return true; }

@@ -253,6 +253,23 @@ TEST_F(PlatformTest, StampingGivesPermissionBitsAndTimes) {
 #endif
 }
 
+TEST_F(PlatformTest, ReservingSpaceChangesNeitherSizeNorContents) {
+    std::FILE* made = CreateNewFile(Path("reserved"));
+    ASSERT_NE(made, nullptr);
+    ASSERT_EQ(std::fwrite("abc", 1, 3, made), 3u);
+    ASSERT_EQ(std::fflush(made), 0);
+    ReserveSpace(made, 3u << 20);
+    EXPECT_EQ(fs::file_size(Path("reserved")), 3u);
+    ASSERT_EQ(std::fwrite("def", 1, 3, made), 3u);
+    EXPECT_EQ(std::fclose(made), 0);
+    EXPECT_EQ(Read("reserved"), "abcdef");
+    // A device takes no reservation, and refusing it is harmless.
+    std::FILE* device = std::fopen(NullDevice, "wb");
+    ASSERT_NE(device, nullptr);
+    ReserveSpace(device, 3u << 20);
+    EXPECT_EQ(std::fclose(device), 0);
+}
+
 TEST_F(PlatformTest, DevicesAreToldFromFilesAndFolders) {
     Write("file", "x");
     EXPECT_TRUE(IsDevice(NullDevice));
