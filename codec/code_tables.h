@@ -11,7 +11,9 @@
 // bits plus the 7 bits of an unfinished byte fit the 64-bit writer. Longer
 // codes come only from hand-made code lists and trees; they take a slower,
 // guarded path.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "model/code_tree.h"
@@ -56,6 +58,18 @@ void BuildDecodingTable(DecodingTable& table, const TreeNode* root);
 inline unsigned BitsOf(std::uint32_t entry) { return entry & 63; }
 inline unsigned SymbolsIn(std::uint32_t entry) { return (entry >> 6) & 3; }
 inline std::uint32_t SymbolBytesOf(std::uint32_t entry) { return entry >> 8; }
+
+// The entry's symbols at out: one store of four bytes, the last of which
+// the next symbols overwrite.
+inline void StoreSymbols(std::uint8_t* out, std::uint32_t entry) {
+    const std::uint32_t symbols = SymbolBytesOf(entry);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &symbols, 4);
+    } else {
+        for (unsigned k = 0; k < MostSymbolsPerEntry; ++k)
+            out[k] = static_cast<std::uint8_t>(symbols >> (8 * k));
+    }
+}
 
 inline bool IsLeaf(const TreeNode* node) { return node->left == nullptr && node->right == nullptr; }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "codec/bit_buffer.h"
+#include "codec/decode_lanes.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
 #include "io/shared_io.h"
@@ -15,18 +16,6 @@
 DecodingTable DecodeLookup;
 
 namespace {
-
-// The entry's symbols at out: one store of four bytes, the last of which
-// the next symbols overwrite.
-void StoreSymbols(std::uint8_t* out, std::uint32_t entry) {
-    const std::uint32_t symbols = SymbolBytesOf(entry);
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out, &symbols, 4);
-    } else {
-        for (unsigned k = 0; k < MostSymbolsPerEntry; ++k)
-            out[k] = static_cast<std::uint8_t>(symbols >> (8 * k));
-    }
-}
 
 // The tally is added to the counts before an entry can be used 2^32 times:
 // one stretch decodes at most a chunk, less than 2^31 symbols.
@@ -40,6 +29,8 @@ struct DecodeRun {
     std::uint64_t untallied = 0;     // symbols in the tally
     const TreeNode* node = nullptr;  // where the careful walk stands; the root between symbols
     bool careful = false;            // too near the stored total for the fast loop
+    bool lanesSuit = false;          // lanes are on and the tree suits them
+    std::unique_ptr<LaneSet> lanes;  // made for the first stretch decoded in lanes
 };
 
 // A symbol beyond the stored total means the payload does not belong to the
@@ -65,8 +56,65 @@ void WalkBits(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t position,
     }
 }
 
-// The fast loop over bits [position, limit), straight into the chunk, as
-// long as it cannot pass the stored total; after that only the careful path.
+// One pass of the single lane over bits [position, limit), straight into
+// the chunk, at most `left` symbols.
+void DecodeStep(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position, std::uint64_t limit,
+                std::uint64_t left) {
+    const std::size_t room = ChunkRoom(run.output);
+    if (room < MostSymbolsPerStep) return FlushChunk(run.output);
+    std::uint8_t* start = FreePart(run.output);
+    const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
+    const std::uint8_t* out = DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd, run.tally);
+    const auto decoded = static_cast<std::size_t>(out - start);
+    CommitToChunk(run.output, decoded);
+    run.produced += decoded;
+    run.untallied += decoded;
+    if (run.untallied >= MostUntallied) {
+        AddTallyTo(DecodeLookup, run.tally, run.counts);
+        run.untallied = 0;
+    }
+}
+
+// Bytes into the chunk, handing each full chunk on before more follow.
+void AppendRun(DecodeRun& run, const std::uint8_t* bytes, std::size_t length) {
+    run.produced += length;
+    while (length > 0) {
+        if (ChunkRoom(run.output) == 0) FlushChunk(run.output);
+        const std::size_t part = std::min(length, ChunkRoom(run.output));
+        std::memcpy(FreePart(run.output), bytes, part);
+        CommitToChunk(run.output, part);
+        bytes += part;
+        length -= part;
+    }
+}
+
+// The end of the stretch from position that lanes decode, or 0 where the
+// single lane goes on: lanes take only stretches long enough to cut, and
+// only while even the most symbols the stretch can give stay within the
+// stored total.
+std::uint64_t LaneStretchEnd(const DecodeRun& run, std::uint64_t position, std::uint64_t limit) {
+    if (!run.lanesSuit) return 0;
+    const std::uint64_t end = std::min<std::uint64_t>(limit, position + 8 * std::uint64_t{LaneStretchBytes});
+    const std::uint64_t least = 8 * std::max<std::uint64_t>(LeastLaneStretchBytes, 3 * MostDecodeLanes);
+    const std::uint64_t left = storedTotal - run.produced;
+    if (end <= position || end - position < least || left < end - position + 2 * MostSymbolsPerStep) return 0;
+    return end;
+}
+
+void DecodeStretchInLanes(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position,
+                          std::uint64_t end) {
+    if (!run.lanes) {
+        run.lanes = std::make_unique<LaneSet>();
+        PrepareLanes(*run.lanes, DecodeLookup);
+    }
+    DecodeInLanes(*run.lanes, DecodeLookup, bytes, position, end, run.counts);
+    for (const DecodeLane& lane : run.lanes->lanes)
+        AppendRun(run, lane.buffer.get() + lane.from,
+                  static_cast<std::size_t>(lane.out - lane.buffer.get()) - lane.from);
+}
+
+// The fast loop over bits [position, limit), in lanes or in one, as long as
+// it cannot pass the stored total; after that only the careful path.
 void DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position, std::uint64_t limit) {
     while (position < limit) {
         const std::uint64_t left = storedTotal - run.produced;
@@ -74,22 +122,11 @@ void DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& positi
             run.careful = true;
             return;
         }
-        const std::size_t room = ChunkRoom(run.output);
-        if (room < MostSymbolsPerStep) {
-            FlushChunk(run.output);
-            continue;
-        }
-        std::uint8_t* start = FreePart(run.output);
-        const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
-        const std::uint8_t* out =
-            DecodeBitRange(DecodeLookup, bytes, position, limit, start, outEnd, run.tally);
-        const auto decoded = static_cast<std::size_t>(out - start);
-        CommitToChunk(run.output, decoded);
-        run.produced += decoded;
-        run.untallied += decoded;
-        if (run.untallied >= MostUntallied) {
-            AddTallyTo(DecodeLookup, run.tally, run.counts);
-            run.untallied = 0;
+        const std::uint64_t stretchEnd = LaneStretchEnd(run, position, limit);
+        if (stretchEnd != 0) {
+            DecodeStretchInLanes(run, bytes, position, stretchEnd);
+        } else {
+            DecodeStep(run, bytes, position, limit, left);
         }
     }
 }
@@ -168,8 +205,10 @@ void DecodePayload(ByteSink sink, std::int32_t chunkSize) {
     const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(readAhead + size);
     const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, 2 * MostSymbolsPerStep);
     const auto output = NewChunkBuffer(outputSize);
-    DecodeRun run{{output.get(), outputSize, sink}};
+    DecodeRun run;
+    run.output = {output.get(), outputSize, sink};
     run.node = DecodeLookup.root;
+    run.lanesSuit = DecodeLaneCount > 1 && TreeSuitsLanes(DecodeLookup.root);
     std::size_t held = 0;
     std::uint64_t position = 0;
     for (bool last = false; !last;) {

@@ -5,6 +5,7 @@
 // LookupBits bits up at once in the decode table, and the reference one
 // walks the tree one bit at a time through the bit queue, kept so that tests
 // can hold the fast one against it.
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/chunk_output.h"
@@ -25,6 +26,21 @@ void DecodePayload(ByteSink sink, std::int32_t chunkSize);
 // The same, bit by bit; every byte handed on and every message as
 // DecodePayload's with the same chunk size.
 void DecodePayloadReference(ByteSink sink, std::int32_t chunkSize);
+
+// Decoding in lanes (codec/decode_lanes.h): the number of lanes a stretch of
+// payload is cut into (1 turns lanes off), the bits after its cut in which a
+// lane notes where symbols start, the most bytes a stretch decoded in lanes
+// has, and the fewest (shorter stretches take the single lane). Set low only
+// by tests and fuzz targets, so that small payloads take every path.
+inline constexpr unsigned MostDecodeLanes = 8;
+inline constexpr unsigned ShippedLaneCount = 2;
+inline constexpr std::uint64_t ShippedLaneWindowBits = 1024;
+inline constexpr std::size_t ShippedLaneStretchBytes = std::size_t{1} << 16;
+inline constexpr std::size_t ShippedLeastLaneStretchBytes = std::size_t{1} << 12;
+extern unsigned DecodeLaneCount;
+extern std::uint64_t LaneWindowBits;
+extern std::size_t LaneStretchBytes;
+extern std::size_t LeastLaneStretchBytes;
 
 // What the fast loop decoded, tallied cheaply: how often it used each table
 // entry, and the values it decoded by walking the tree. AddTallyTo turns the

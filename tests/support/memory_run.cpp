@@ -49,8 +49,9 @@ MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool refe
     return run;
 }
 
-MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference) {
+MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference, void (*setKnobs)()) {
     ResetProgramState();
+    if (setKnobs != nullptr) setKnobs();
     SourceStream = ReadStreamOver(file);
     Decoded.clear();
     MemoryRun run;

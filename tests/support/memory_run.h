@@ -19,5 +19,7 @@ struct MemoryRun {
 MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference = false);
 
 // Extracts the compressed file, in chunks of chunkSize bytes. A refused file
-// keeps in `bytes` what was handed on before the refusal.
-MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference = false);
+// keeps in `bytes` what was handed on before the refusal. setKnobs, when
+// given, runs on the fresh state first (to set the decoder's lane knobs).
+MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference = false,
+                          void (*setKnobs)() = nullptr);

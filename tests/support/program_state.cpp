@@ -8,6 +8,7 @@
 #include "app/operation_driver.h"
 #include "app/output_file.h"
 #include "codec/bit_queue.h"
+#include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
 #include "io/shared_io.h"
@@ -51,6 +52,10 @@ void ResetProgramState() {
     OutputIndex = -1;
     BulkSize = ChunkSize;
     UseReferenceCodec = false;
+    DecodeLaneCount = ShippedLaneCount;
+    LaneWindowBits = ShippedLaneWindowBits;
+    LaneStretchBytes = ShippedLaneStretchBytes;
+    LeastLaneStretchBytes = ShippedLeastLaneStretchBytes;
     finalBits = widthCode = reservedFlag = tableMode = 0;
     storedTotal = 0;
     displayMode = false;

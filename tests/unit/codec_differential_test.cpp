@@ -85,6 +85,30 @@ void StoreCounts(const Bytes& stored) {
     storedTotal = stored.size();
 }
 
+// Copies of a payload and their final-bit counts: cut short at each cut,
+// lengthened by each number of random bytes, and with `flips` single bits
+// flipped, one each.
+std::vector<std::pair<Bytes, int>> DamagedCopies(const Bytes& payload, int lastBits,
+                                                 std::initializer_list<std::size_t> cuts,
+                                                 std::initializer_list<int> extras, int flips,
+                                                 std::mt19937& random) {
+    std::vector<std::pair<Bytes, int>> damaged;
+    for (std::size_t cut : cuts)
+        damaged.emplace_back(Bytes(payload.begin(), payload.begin() + static_cast<long>(cut)), 0);
+    for (int extra : extras) {
+        Bytes longer = payload;
+        for (int k = 0; k < extra; ++k) longer.push_back(static_cast<std::uint8_t>(random()));
+        damaged.emplace_back(longer, static_cast<int>(random() % 8));
+    }
+    for (int flip = 0; flip < flips; ++flip) {
+        Bytes flipped = payload;
+        const std::size_t bit = random() % (payload.size() * 8);
+        flipped[bit / 8] ^= static_cast<std::uint8_t>(0x80 >> (bit % 8));
+        damaged.emplace_back(flipped, lastBits);
+    }
+    return damaged;
+}
+
 class CodecDifferentialTest : public CodingStateTest {
 protected:
     // Encodes with both encoders and checks that they agree; the payload.
@@ -163,21 +187,9 @@ TEST_F(CodecDifferentialTest, DamagedPayloadsGetTheSameVerdict) {
         for (auto& byte : input) byte = codes[byte % codes.size()].first;
         const Outcome encoded = EncodeBoth(input, ChunkSize);
         const Bytes& payload = encoded.bytes;
-        std::vector<std::pair<Bytes, int>> damaged;
-        for (std::size_t cut : {std::size_t{0}, std::size_t{1}, payload.size() / 2, payload.size() - 1}) {
-            damaged.emplace_back(Bytes(payload.begin(), payload.begin() + static_cast<long>(cut)), 0);
-        }
-        for (int extra : {1, 2, 40}) {
-            Bytes longer = payload;
-            for (int k = 0; k < extra; ++k) longer.push_back(static_cast<std::uint8_t>(random()));
-            damaged.emplace_back(longer, static_cast<int>(random() % 8));
-        }
-        for (int flip = 0; flip < 60; ++flip) {
-            Bytes flipped = payload;
-            const std::size_t bit = random() % (payload.size() * 8);
-            flipped[bit / 8] ^= static_cast<std::uint8_t>(0x80 >> (bit % 8));
-            damaged.emplace_back(flipped, encoded.finalBitCount);
-        }
+        std::vector<std::pair<Bytes, int>> damaged =
+            DamagedCopies(payload, encoded.finalBitCount, {0, 1, payload.size() / 2, payload.size() - 1},
+                          {1, 2, 40}, 60, random);
         // Another final-bit count for the intact payload.
         damaged.emplace_back(payload, (encoded.finalBitCount + 3) % 8);
         for (const auto& [bytes, lastBits] : damaged) {
@@ -255,6 +267,107 @@ TEST_F(CodecDifferentialTest, WholeFilesDecodeAgainstTheCountsTheirHeaderStores)
             EXPECT_EQ(DecodeBoth(stored, lastBits, chunkSize).bytes, input) << input.size();
         }
     }
+}
+
+// Lanes: tiny knobs send small payloads through every lane path (joins,
+// lanes that never meet, codes longer than the table); every setting must
+// give the single lane's bytes and verdict.
+struct LaneKnobs {
+    unsigned count;
+    std::uint64_t windowBits;
+    std::size_t stretchBytes;
+};
+
+const LaneKnobs TinyLanes[] = {{2, 64, 40}, {4, 1, 100}, {4, 24, 64}, {3, 4096, 333}, {8, 200, 1000}};
+
+void SetLaneKnobs(const LaneKnobs& knobs) {
+    DecodeLaneCount = knobs.count;
+    LaneWindowBits = knobs.windowBits;
+    LaneStretchBytes = knobs.stretchBytes;
+    LeastLaneStretchBytes = 1;
+}
+
+// Decodes in one lane and in every tiny lane setting; returns the single
+// lane's outcome.
+Outcome DecodeInEveryLaneSetting(const Bytes& payload, int lastBits, std::int32_t chunkSize) {
+    DecodeLaneCount = 1;
+    const Outcome single = Decode(DecodePayload, payload, lastBits, chunkSize);
+    for (const LaneKnobs& knobs : TinyLanes) {
+        SetLaneKnobs(knobs);
+        EXPECT_EQ(Decode(DecodePayload, payload, lastBits, chunkSize), single)
+            << knobs.count << " lanes, window " << knobs.windowBits << ", stretch " << knobs.stretchBytes
+            << ", chunk " << chunkSize;
+    }
+    DecodeLaneCount = ShippedLaneCount;
+    return single;
+}
+
+TEST_F(CodecDifferentialTest, LanesDecodeRandomInputsAsOneLaneAndTheReferenceDo) {
+    std::mt19937 random(17);
+    for (int trial = 0; trial < 12; ++trial) {
+        Bytes symbols = AllByteValues();
+        std::shuffle(symbols.begin(), symbols.end(), random);
+        symbols.resize(2 + random() % 255);
+        const CodeTable codes = trial % 4 == 3 ? CombCodes(symbols) : RandomCodes(symbols, random());
+        UseCodes(codes);
+        Bytes input(2000 + random() % 12000);
+        std::geometric_distribution<int> pick(trial % 2 == 0 ? 0.05 : 0.5);
+        for (auto& byte : input) byte = symbols[static_cast<std::size_t>(pick(random)) % symbols.size()];
+        const auto [payload, lastBits] = PackBitText(CodeTextOf(codes, input));
+        StoreCounts(input);
+        const std::int32_t chunkSize = trial % 3 == 0 ? 5 : ChunkSize;
+        const Outcome decoded = DecodeInEveryLaneSetting(payload, lastBits, chunkSize);
+        ASSERT_TRUE(decoded.completed) << decoded.message;
+        EXPECT_EQ(decoded.bytes, input) << trial;
+        EXPECT_EQ(Decode(DecodePayloadReference, payload, lastBits, chunkSize), decoded) << trial;
+    }
+}
+
+TEST_F(CodecDifferentialTest, LanesThatNeverMeetOrMeetRightAtTheCut) {
+    const CodeTable codes = {{'a', "0"}, {'b', "10"}, {'c', "11"}};
+    UseCodes(codes);
+    // After the one "a" every code starts at an odd bit and every cut is at
+    // an even one: a lane started at a cut reads "c"s that are no codes of
+    // the stream and never meets the lane before it.
+    const Bytes oddStarts = BytesOf("a" + std::string(30000, 'c'));
+    // Without the "a" each lane starts on a code and joins at its cut.
+    const Bytes evenStarts = BytesOf(std::string(30000, 'c') + "ab");
+    // Mixed: lanes fall in step some way past their cuts.
+    const Bytes mixed = BytesOf(std::string(3000, 'c') + "abcab" + std::string(5000, 'c') + "ba");
+    for (const Bytes& input : {oddStarts, evenStarts, mixed}) {
+        const auto [payload, lastBits] = PackBitText(CodeTextOf(codes, input));
+        StoreCounts(input);
+        for (std::int32_t chunkSize : {3, ChunkSize}) {
+            const Outcome decoded = DecodeInEveryLaneSetting(payload, lastBits, chunkSize);
+            EXPECT_TRUE(decoded.completed) << decoded.message;
+            EXPECT_EQ(decoded.bytes, input);
+        }
+    }
+}
+
+TEST_F(CodecDifferentialTest, DamagedPayloadsCutAcrossLanesGetTheSingleLanesVerdict) {
+    std::mt19937 random(23);
+    int refused = 0;
+    // The last tree lacks a branch for "11": it takes no lanes, and "wrong tree.".
+    const CodeTable trees[] = {RandomCodes(AllByteValues(), 31),
+                               CombCodes(BytesOf("abcdefghijklmnopqrstuvwxyz")),
+                               {{'a', "0"}, {'b', "10"}}};
+    for (const CodeTable& codes : trees) {
+        UseCodes(codes);
+        Bytes input = RandomBytes(6000, 4, 26);
+        for (auto& byte : input) byte = codes[byte % codes.size()].first;
+        const auto [payload, lastBits] = PackBitText(CodeTextOf(codes, input));
+        const std::vector<std::pair<Bytes, int>> damaged =
+            DamagedCopies(payload, lastBits, {payload.size() / 3, payload.size() / 2, payload.size() - 1},
+                          {1, 40, 3000}, 12, random);
+        for (const auto& [bytes, bits] : damaged) {
+            StoreCounts(input);
+            for (std::int32_t chunkSize : {64, ChunkSize}) {
+                if (!DecodeInEveryLaneSetting(bytes, bits, chunkSize).completed) ++refused;
+            }
+        }
+    }
+    EXPECT_GT(refused, 60);
 }
 
 }  // namespace

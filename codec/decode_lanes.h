@@ -1,0 +1,54 @@
+#pragma once
+// Decoding one stretch of payload in several lanes at once: the stretch is
+// cut at bytes, every lane but the first starts at its cut without knowing
+// where a code starts there, and the lanes' lookups are interleaved so that
+// the processor works on their chains of lookups side by side. A code tree
+// falls back into step after a wrong start, so each lane, once past its end,
+// steps on symbol by symbol until it stands where the next lane stood after
+// a whole symbol; from there both decode the same symbols, and the next
+// lane's output before that point is dropped. A lane that never meets the
+// next one decodes on through the next lane's part by itself.
+//
+// Only trees whose every inner node has both branches take this path, so
+// that no lane started in the middle of a code can leave the tree.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "codec/code_tables.h"
+#include "codec/decoder.h"
+
+struct DecodeLane {
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t capacity = 0;
+    std::uint64_t start = 0;      // the cut, or the stretch's start
+    std::uint64_t end = 0;        // the next lane's cut, or the stretch's end
+    std::uint64_t windowEnd = 0;  // where recording symbol starts stops
+    std::uint64_t position = 0;
+    std::uint8_t* out = nullptr;
+    std::size_t from = 0;                 // the first byte of buffer that is handed on
+    std::vector<std::uint64_t> starts;    // symbol starts in the window, ascending
+    std::vector<std::uint32_t> outputAt;  // the output index of each
+};
+
+struct LaneSet {
+    std::vector<DecodeLane> lanes;
+    std::unique_ptr<DecodeTally> tally;               // of all lanes together
+    std::uint8_t firstLength[1u << LookupBits] = {};  // of the first code of each entry; 0 if longer
+};
+
+// Whether the tree suits lanes: an inner root and two branches at every inner node.
+bool TreeSuitsLanes(const TreeNode* root);
+
+// Lanes and buffers for the current knobs, for stretches of up to
+// LaneStretchBytes bytes decoded with the table.
+void PrepareLanes(LaneSet& set, const DecodingTable& table);
+
+// Decodes bits [position, end) (at least 3 bytes per lane, at most
+// LaneStretchBytes) into the lanes, like DecodeBitRange: whole codes while
+// position is below end. Their bytes, in order, are each lane's buffer from `from` to `out`;
+// their values are added to counts. Reads no further than DecodeBitRange
+// would from `end`.
+void DecodeInLanes(LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
+                   std::uint64_t& position, std::uint64_t end, std::uint64_t (&counts)[256]);
