@@ -35,7 +35,7 @@ void EncodeInGroups(BitWriter& writer, const std::uint8_t* bytes, std::size_t le
     for (; k + codesPerStore <= length; k += codesPerStore) {
         for (unsigned j = 0; j < codesPerStore; ++j) {
             PutCode(local, bytes[k + j]);
-            ++counts[j][bytes[k + j]];
+            ++counts[j % 4][bytes[k + j]];
         }
         FlushWholeBytes(local);
     }
@@ -81,8 +81,10 @@ void EncodeAndCount(BitWriter& writer, const std::uint8_t* bytes, std::size_t le
         EncodeInGroups<2>(writer, bytes, length, partial);
     } else if (longest > LongestFastCode / 4) {
         EncodeInGroups<3>(writer, bytes, length, partial);
-    } else {
+    } else if (longest > LongestFastCode / 8) {
         EncodeInGroups<4>(writer, bytes, length, partial);
+    } else {
+        EncodeInGroups<8>(writer, bytes, length, partial);
     }
 }
 
