@@ -85,7 +85,10 @@ void BuildDecodingTable(DecodingTable& table, const TreeNode* root) {
     table.longest = DeepestLeaf(root, 0);
     FirstCode first[TableSize];
     FillFirstCodes(first, table, root, 0, 0);
-    for (unsigned index = 0; index < TableSize; ++index) table.entries[index] = EntryFor(first, index);
+    for (unsigned index = 0; index < TableSize; ++index) {
+        table.entries[index] = EntryFor(first, index);
+        table.firstLengths[index] = first[index].length;
+    }
 }
 
 std::uint8_t DecodeLongCode(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,

@@ -48,6 +48,7 @@ inline constexpr unsigned MostSymbolsPerEntry = 3;
 // bits leave a hand-made tree that lacks a branch.
 struct DecodingTable {
     std::uint32_t entries[1u << LookupBits] = {};
+    std::uint8_t firstLengths[1u << LookupBits] = {};  // of each entry's first code; 0 if longer
     const TreeNode* longCodes[1u << LookupBits] = {};
     const TreeNode* root = nullptr;
     unsigned longest = 0;  // the depth of the deepest leaf

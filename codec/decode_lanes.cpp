@@ -18,30 +18,17 @@ bool BranchesComplete(const TreeNode* node) {
     return BranchesComplete(node->left) && BranchesComplete(node->right);
 }
 
-void FillFirstLengths(LaneSet& set, const TreeNode* root) {
-    for (unsigned index = 0; index < (1u << LookupBits); ++index) {
-        const TreeNode* node = root;
-        set.firstLength[index] = 0;
-        for (unsigned bit = 0; bit < LookupBits && set.firstLength[index] == 0; ++bit) {
-            node = (index >> (LookupBits - 1 - bit)) & 1 ? node->right : node->left;
-            if (IsLeaf(node)) set.firstLength[index] = static_cast<std::uint8_t>(bit + 1);
-        }
-    }
-}
-
 // The one code at position, whatever the table entry there holds.
-std::uint8_t DecodeOne(const LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
-                       std::uint64_t& position) {
+std::uint8_t DecodeOne(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position) {
     const auto index = static_cast<unsigned>(PeekBits(bytes, position) >> (64 - LookupBits));
-    const unsigned length = set.firstLength[index];
+    const unsigned length = table.firstLengths[index];
     if (length == 0) return DecodeLongCode(table, bytes, position, index);
     position += length;
     return static_cast<std::uint8_t>(SymbolBytesOf(table.entries[index]));
 }
 
-void StepOne(const LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane,
-             DecodeTally& tally) {
-    *lane.out = DecodeOne(set, table, bytes, lane.position);
+void StepOne(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane, DecodeTally& tally) {
+    *lane.out = DecodeOne(table, bytes, lane.position);
     ++tally.walked[*lane.out++];
 }
 
@@ -66,14 +53,14 @@ void CutStretch(LaneSet& set, std::uint64_t position, std::uint64_t end) {
 }
 
 // Decodes the lane's window symbol by symbol, noting where each symbol starts.
-void RecordWindow(const LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane,
+void RecordWindow(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane,
                   DecodeTally& tally) {
     lane.starts.clear();
     lane.outputAt.clear();
     while (lane.position < lane.windowEnd) {
         lane.starts.push_back(lane.position);
         lane.outputAt.push_back(static_cast<std::uint32_t>(lane.out - lane.buffer.get()));
-        StepOne(set, table, bytes, lane, tally);
+        StepOne(table, bytes, lane, tally);
     }
 }
 
@@ -144,14 +131,14 @@ void FinishAlone(const DecodingTable& table, const std::uint8_t* bytes, DecodeLa
 // Steps the lane on, symbol by symbol, until it stands where `next`
 // recorded a symbol start; returns that start's index, or next.starts.size()
 // once the lane is past next's window without meeting one.
-std::size_t StepToJoin(const LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
-                       DecodeLane& lane, const DecodeLane& next, DecodeTally& tally) {
+std::size_t StepToJoin(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane,
+                       const DecodeLane& next, DecodeTally& tally) {
     std::size_t j = 0;
     while (true) {
         while (j < next.starts.size() && next.starts[j] < lane.position) ++j;
         if (j < next.starts.size() && next.starts[j] == lane.position) return j;
         if (lane.position >= next.windowEnd) return next.starts.size();
-        StepOne(set, table, bytes, lane, tally);
+        StepOne(table, bytes, lane, tally);
     }
 }
 
@@ -159,13 +146,13 @@ std::size_t StepToJoin(const LaneSet& set, const DecodingTable& table, const std
 // the join, or, where they never meet, decodes the next lane's part again
 // from where the one before stopped. The values dropped are taken out of
 // counts, after the tally of what was decoded went in.
-void JoinLanes(const LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
-               std::vector<DecodeLane>& lanes, DecodeTally& tally, std::uint64_t (&counts)[256]) {
+void JoinLanes(const DecodingTable& table, const std::uint8_t* bytes, std::vector<DecodeLane>& lanes,
+               DecodeTally& tally, std::uint64_t (&counts)[256]) {
     AddTallyTo(table, tally, counts);
     for (std::size_t k = 1; k < lanes.size(); ++k) {
         DecodeLane& before = lanes[k - 1];
         DecodeLane& next = lanes[k];
-        const std::size_t join = StepToJoin(set, table, bytes, before, next, tally);
+        const std::size_t join = StepToJoin(table, bytes, before, next, tally);
         if (join < next.starts.size()) {
             next.from = next.outputAt[join];
             Uncount(next, 0, next.from, counts);
@@ -185,7 +172,7 @@ bool TreeSuitsLanes(const TreeNode* root) {
     return root != nullptr && !IsLeaf(root) && BranchesComplete(root);
 }
 
-void PrepareLanes(LaneSet& set, const DecodingTable& table) {
+void PrepareLanes(LaneSet& set) {
     const unsigned count = std::clamp(DecodeLaneCount, 2u, MostDecodeLanes);
     set.lanes.resize(count);
     const std::size_t capacity = 8 * (LaneStretchBytes / count + 4) + LaneWindowBits + 8 * MostSymbolsPerStep;
@@ -196,16 +183,15 @@ void PrepareLanes(LaneSet& set, const DecodingTable& table) {
         lane.outputAt.reserve(LaneWindowBits + 1);
     }
     set.tally = std::make_unique<DecodeTally>();
-    FillFirstLengths(set, table.root);
 }
 
 void DecodeInLanes(LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
                    std::uint64_t& position, std::uint64_t end, std::uint64_t (&counts)[256]) {
     DecodeTally& tally = *set.tally;
     CutStretch(set, position, end);
-    for (std::size_t k = 1; k < set.lanes.size(); ++k) RecordWindow(set, table, bytes, set.lanes[k], tally);
+    for (std::size_t k = 1; k < set.lanes.size(); ++k) RecordWindow(table, bytes, set.lanes[k], tally);
     DecodeLanesTogether(table, bytes, set.lanes, tally);
     for (DecodeLane& lane : set.lanes) FinishAlone(table, bytes, lane, tally);
-    JoinLanes(set, table, bytes, set.lanes, tally, counts);
+    JoinLanes(table, bytes, set.lanes, tally, counts);
     position = set.lanes.back().position;
 }

@@ -34,16 +34,15 @@ struct DecodeLane {
 
 struct LaneSet {
     std::vector<DecodeLane> lanes;
-    std::unique_ptr<DecodeTally> tally;               // of all lanes together
-    std::uint8_t firstLength[1u << LookupBits] = {};  // of the first code of each entry; 0 if longer
+    std::unique_ptr<DecodeTally> tally;  // of all lanes together
 };
 
 // Whether the tree suits lanes: an inner root and two branches at every inner node.
 bool TreeSuitsLanes(const TreeNode* root);
 
 // Lanes and buffers for the current knobs, for stretches of up to
-// LaneStretchBytes bytes decoded with the table.
-void PrepareLanes(LaneSet& set, const DecodingTable& table);
+// LaneStretchBytes bytes.
+void PrepareLanes(LaneSet& set);
 
 // Decodes bits [position, end) (at least 3 bytes per lane, at most
 // LaneStretchBytes) into the lanes, like DecodeBitRange: whole codes while

@@ -105,7 +105,7 @@ void DecodeStretchInLanes(DecodeRun& run, const std::uint8_t* bytes, std::uint64
                           std::uint64_t end) {
     if (!run.lanes) {
         run.lanes = std::make_unique<LaneSet>();
-        PrepareLanes(*run.lanes, DecodeLookup);
+        PrepareLanes(*run.lanes);
     }
     DecodeInLanes(*run.lanes, DecodeLookup, bytes, position, end, run.counts);
     for (const DecodeLane& lane : run.lanes->lanes)
