@@ -32,9 +32,9 @@ void StepOne(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& 
     ++tally.walked[*lane.out++];
 }
 
-// Takes the values of the lane's output [from, to) out of counts again.
-void Uncount(const DecodeLane& lane, std::size_t from, std::size_t to, std::uint64_t (&counts)[256]) {
-    for (std::size_t i = from; i < to; ++i) --counts[lane.buffer[i]];
+// Notes the values of the lane's output before `to` as dropped.
+void Drop(const DecodeLane& lane, std::size_t to, DecodeTally& tally) {
+    for (std::size_t i = 0; i < to; ++i) ++tally.dropped[lane.buffer[i]];
 }
 
 void CutStretch(LaneSet& set, std::uint64_t position, std::uint64_t end) {
@@ -144,26 +144,23 @@ std::size_t StepToJoin(const DecodingTable& table, const std::uint8_t* bytes, De
 
 // Joins each lane to the one before it: drops the next lane's output before
 // the join, or, where they never meet, decodes the next lane's part again
-// from where the one before stopped. The values dropped are taken out of
-// counts, after the tally of what was decoded went in.
+// from where the one before stopped.
 void JoinLanes(const DecodingTable& table, const std::uint8_t* bytes, std::vector<DecodeLane>& lanes,
-               DecodeTally& tally, std::uint64_t (&counts)[256]) {
-    AddTallyTo(table, tally, counts);
+               DecodeTally& tally) {
     for (std::size_t k = 1; k < lanes.size(); ++k) {
         DecodeLane& before = lanes[k - 1];
         DecodeLane& next = lanes[k];
         const std::size_t join = StepToJoin(table, bytes, before, next, tally);
         if (join < next.starts.size()) {
             next.from = next.outputAt[join];
-            Uncount(next, 0, next.from, counts);
+            Drop(next, next.from, tally);
             continue;
         }
-        Uncount(next, 0, static_cast<std::size_t>(next.out - next.buffer.get()), counts);
+        Drop(next, static_cast<std::size_t>(next.out - next.buffer.get()), tally);
         next.position = before.position;
         next.out = next.buffer.get();
         FinishAlone(table, bytes, next, tally);
     }
-    AddTallyTo(table, tally, counts);
 }
 
 }  // namespace
@@ -182,16 +179,14 @@ void PrepareLanes(LaneSet& set) {
         lane.starts.reserve(LaneWindowBits + 1);
         lane.outputAt.reserve(LaneWindowBits + 1);
     }
-    set.tally = std::make_unique<DecodeTally>();
 }
 
 void DecodeInLanes(LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
-                   std::uint64_t& position, std::uint64_t end, std::uint64_t (&counts)[256]) {
-    DecodeTally& tally = *set.tally;
+                   std::uint64_t& position, std::uint64_t end, DecodeTally& tally) {
     CutStretch(set, position, end);
     for (std::size_t k = 1; k < set.lanes.size(); ++k) RecordWindow(table, bytes, set.lanes[k], tally);
     DecodeLanesTogether(table, bytes, set.lanes, tally);
     for (DecodeLane& lane : set.lanes) FinishAlone(table, bytes, lane, tally);
-    JoinLanes(table, bytes, set.lanes, tally, counts);
+    JoinLanes(table, bytes, set.lanes, tally);
     position = set.lanes.back().position;
 }

@@ -34,7 +34,6 @@ struct DecodeLane {
 
 struct LaneSet {
     std::vector<DecodeLane> lanes;
-    std::unique_ptr<DecodeTally> tally;  // of all lanes together
 };
 
 // Whether the tree suits lanes: an inner root and two branches at every inner node.
@@ -46,8 +45,9 @@ void PrepareLanes(LaneSet& set);
 
 // Decodes bits [position, end) (at least 3 bytes per lane, at most
 // LaneStretchBytes) into the lanes, like DecodeBitRange: whole codes while
-// position is below end. Their bytes, in order, are each lane's buffer from `from` to `out`;
-// their values are added to counts. Reads no further than DecodeBitRange
-// would from `end`.
+// position is below end. Their bytes, in order, are each lane's buffer from
+// `from` to `out`. The tally takes fewer than four symbols a bit of the
+// stretch in all (windows, joins and lanes decoded again included). Reads no
+// further than DecodeBitRange would from `end`.
 void DecodeInLanes(LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
-                   std::uint64_t& position, std::uint64_t end, std::uint64_t (&counts)[256]);
+                   std::uint64_t& position, std::uint64_t end, DecodeTally& tally);

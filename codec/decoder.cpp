@@ -18,7 +18,8 @@ DecodingTable DecodeLookup;
 namespace {
 
 // The tally is added to the counts before an entry can be used 2^32 times:
-// one stretch decodes at most a chunk, less than 2^31 symbols.
+// one call of the single lane decodes at most a chunk, less than 2^31
+// symbols, and a stretch in lanes at most four symbols a bit of it.
 constexpr std::uint64_t MostUntallied = std::uint64_t{1} << 31;
 
 struct DecodeRun {
@@ -56,6 +57,14 @@ void WalkBits(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t position,
     }
 }
 
+// Adds the tally to the counts once it may hold MostUntallied symbols.
+void NoteTallied(DecodeRun& run, std::uint64_t symbols) {
+    run.untallied += symbols;
+    if (run.untallied < MostUntallied) return;
+    AddTallyTo(DecodeLookup, run.tally, run.counts);
+    run.untallied = 0;
+}
+
 // One pass of the single lane over bits [position, limit), straight into
 // the chunk, at most `left` symbols.
 void DecodeStep(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position, std::uint64_t limit,
@@ -68,11 +77,7 @@ void DecodeStep(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& positi
     const auto decoded = static_cast<std::size_t>(out - start);
     CommitToChunk(run.output, decoded);
     run.produced += decoded;
-    run.untallied += decoded;
-    if (run.untallied >= MostUntallied) {
-        AddTallyTo(DecodeLookup, run.tally, run.counts);
-        run.untallied = 0;
-    }
+    NoteTallied(run, decoded);
 }
 
 // Bytes into the chunk, handing each full chunk on before more follow.
@@ -107,7 +112,9 @@ void DecodeStretchInLanes(DecodeRun& run, const std::uint8_t* bytes, std::uint64
         run.lanes = std::make_unique<LaneSet>();
         PrepareLanes(*run.lanes);
     }
-    DecodeInLanes(*run.lanes, DecodeLookup, bytes, position, end, run.counts);
+    const std::uint64_t bits = end - position;
+    DecodeInLanes(*run.lanes, DecodeLookup, bytes, position, end, run.tally);
+    NoteTallied(run, 4 * bits);
     for (const DecodeLane& lane : run.lanes->lanes)
         AppendRun(run, lane.buffer.get() + lane.from,
                   static_cast<std::size_t>(lane.out - lane.buffer.get()) - lane.from);
@@ -170,7 +177,7 @@ void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&
             counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += tally.entryHits[index];
         }
     }
-    for (int value = 0; value < 256; ++value) counts[value] += tally.walked[value];
+    for (int value = 0; value < 256; ++value) counts[value] += tally.walked[value] - tally.dropped[value];
     tally = DecodeTally{};
 }
 

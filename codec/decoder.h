@@ -43,12 +43,14 @@ extern std::size_t LaneStretchBytes;
 extern std::size_t LeastLaneStretchBytes;
 
 // What the fast loop decoded, tallied cheaply: how often it used each table
-// entry, and the values it decoded by walking the tree. AddTallyTo turns the
-// entries' uses into value counts; a tally must be added before any entry is
-// used 2^32 times.
+// entry, the values it decoded by walking the tree, and the values decoded
+// but then dropped (a lane's output before it joins the lane before it).
+// AddTallyTo turns the entries' uses into value counts; a tally must be
+// added before any entry is used 2^32 times.
 struct DecodeTally {
     std::uint32_t entryHits[1u << LookupBits] = {};
     std::uint64_t walked[256] = {};
+    std::uint64_t dropped[256] = {};
 };
 
 // Adds the tallied values to counts (by byte value) and empties the tally.
