@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -255,6 +256,11 @@ bool IsDevice(const std::string& name) {
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int TerminalColumns(std::FILE* stream) {
+    winsize size{};
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 void WriteToStandardError(const char* bytes, std::size_t length) {
     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, bytes, length);
