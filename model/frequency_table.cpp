@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "io/shared_io.h"
 
@@ -89,32 +88,16 @@ bool CountsMatchSaved(const std::uint64_t (&counts)[256]) {
     return true;
 }
 
-// Top-down merge sort. On equal counts the left entry goes first, which keeps
-// the order of equal entries: the tree builder depends on it.
+// Insertion sort: an entry moves left only past larger counts, so equal
+// entries keep their order, which the tree builder depends on. The builder
+// sorts again after each merge, when a single entry is out of place, so
+// each sort is a short pass without any allocation.
 void SortByCount(std::int32_t start, std::int32_t last) {
-    if (start >= last) return;
-    std::int32_t mid = start + (last - start) / 2;
-    SortByCount(start, mid);
-    SortByCount(mid + 1, last);
-
-    std::vector<SymbolStat> merged;
-    merged.reserve(static_cast<std::size_t>(last - start + 1));
-    std::int32_t j = start;
-    std::int32_t i = mid + 1;
-    while (j <= mid && i <= last) {
-        if (FrequencyTable[j].count > FrequencyTable[i].count) {
-            merged.push_back(FrequencyTable[i++]);
-        } else {
-            merged.push_back(FrequencyTable[j++]);
-        }
-    }
-    while (i <= last) {
-        merged.push_back(FrequencyTable[i++]);
-    }
-    while (j <= mid) {
-        merged.push_back(FrequencyTable[j++]);
-    }
-    for (std::size_t k = 0; k < merged.size(); ++k) {
-        FrequencyTable[start + static_cast<std::int32_t>(k)] = merged[k];
+    for (std::int32_t next = start + 1; next <= last; ++next) {
+        const SymbolStat moving = FrequencyTable[next];
+        std::int32_t hole = next;
+        for (; hole > start && FrequencyTable[hole - 1].count > moving.count; --hole)
+            FrequencyTable[hole] = FrequencyTable[hole - 1];
+        FrequencyTable[hole] = moving;
     }
 }

@@ -48,5 +48,5 @@ std::uint64_t SavedTotal();
 // True when counts (by byte value) are those of SavedFrequencies, value by
 // value.
 bool CountsMatchSaved(const std::uint64_t (&counts)[256]);
-// Stable merge sort of FrequencyTable[start..last] by ascending count.
+// Stable sort of FrequencyTable[start..last] by ascending count.
 void SortByCount(std::int32_t start, std::int32_t last);
