@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -57,7 +56,8 @@ std::string TimeLeft(double seconds, double rate) {
     const double share = static_cast<double>(Progress.done) / static_cast<double>(Progress.total);
     if (seconds < FirstEstimateSeconds || share < FirstEstimateShare || rate <= 0) return "";
     const double left = static_cast<double>(Progress.total - std::min(Progress.done, Progress.total)) / rate;
-    const long whole = static_cast<long>(std::ceil(left));
+    const long whole =
+        static_cast<long>(left) + (left > static_cast<double>(static_cast<long>(left)) ? 1 : 0);
     char text[48];
     std::snprintf(text, sizeof text, ", %ld:%02ld left", whole / 60, whole % 60);
     return text;
