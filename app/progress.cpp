@@ -56,8 +56,8 @@ std::string TimeLeft(double seconds, double rate) {
     const double share = static_cast<double>(Progress.done) / static_cast<double>(Progress.total);
     if (seconds < FirstEstimateSeconds || share < FirstEstimateShare || rate <= 0) return "";
     const double left = static_cast<double>(Progress.total - std::min(Progress.done, Progress.total)) / rate;
-    const long whole =
-        static_cast<long>(left) + (left > static_cast<double>(static_cast<long>(left)) ? 1 : 0);
+    long whole = static_cast<long>(left);
+    if (static_cast<double>(whole) < left) ++whole;  // "0:00 left" only at the very end
     char text[48];
     std::snprintf(text, sizeof text, ", %ld:%02ld left", whole / 60, whole % 60);
     return text;
