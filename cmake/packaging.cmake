@@ -51,9 +51,9 @@ cpack_add_component(sealer DISPLAY_NAME "corvane sealer" DEPENDS corvane
   DESCRIPTION "passphrase sealing plug-in for corvane
 With this plug-in installed, corvane seals every compressed text file with
 a passphrase (AES-256-GCM with a key derived by scrypt, from OpenSSL) and
-unseals sealed files again, for every user of the machine. It also removes
-files: after sealing NAME.txt.lx into NAME.proto it removes NAME.txt.lx, and
-after a successful extraction of a file named on the command line it removes
-the compressed file (NAME.lx, or the unsealed copy of NAME.proto). Setting
+unseals sealed files again, for every user of the machine. It also makes
+corvane remove files: NAME.txt.lx once it is sealed into NAME.proto, and,
+after an extraction that wrote its output, the compressed file named on the
+command line (NAME.lx) or the unsealed copy of NAME.proto. Setting
 CORVANE_PLUGIN=off in the environment makes corvane run as if this package
-were not installed: nothing sealed, nothing removed.")
+were not installed: nothing is sealed, unsealed or removed.")

@@ -172,36 +172,6 @@ TEST(Sealer, FailedSealingKeepsTheCompressedFileAndFailsTheRun) {
     EXPECT_TRUE(box.Read("notes.txt.lx") == Compressed(LongText()));
 }
 
-// CORVANE_PLUGIN=off, and only that value, runs as if no plug-in were there.
-TEST(Sealer, SwitchedOffItSealsRemovesAndUnsealsNothing) {
-    if (UnderWine())
-        GTEST_SKIP() << "the sealer is a Linux plug-in (OpenSSL); corvane.exe has no build of it";
-    Sandbox box;
-    SealNotes(box, "meet me at noon\n");
-    box.Write("data.lx", Compressed(LongText()));
-    RunOptions off = Sealer();
-    off.environment.push_back({"CORVANE_PLUGIN", "off"});
-    RunResult run = box.Run({"notes.txt"}, "", off);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, Banner + NoPlugin + Done);
-    run = box.Run({"data.lx"}, "", off);
-    EXPECT_EQ(run.out, Banner + NoPlugin + Written());
-    run = box.Run({"notes.proto"}, "", off);
-    EXPECT_EQ(run.out, Banner + NoPlugin + Done);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(box.Files(),
-              (Names{"data", "data.lx", "notes.proto", "notes.proto.lx", "notes.txt", "notes.txt.lx"}));
-    const std::string compressed = box.Read("data.lx");
-    for (const char* other : {"OFF", "off ", "0", ""}) {
-        RunOptions on = Sealer();
-        on.environment.push_back({"CORVANE_PLUGIN", other});
-        box.Write("data.lx", compressed);
-        run = box.Run({"data.lx"}, "", on);
-        EXPECT_EQ(run.out, Banner + Written()) << other;
-        EXPECT_FALSE(box.Exists("data.lx")) << other;
-    }
-}
-
 TEST(Sealer, NonTextCompressionKeepsTheCompressedFile) {
     if (UnderWine())
         GTEST_SKIP() << "the sealer is a Linux plug-in (OpenSSL); corvane.exe has no build of it";
@@ -296,6 +266,35 @@ TEST(Recorder, TextCompressionIsSealedThenRemovedThenReleased) {
     EXPECT_EQ(box.Files(), (Names{"notes.proto", "notes.txt", CallLog}));
     // Encrypt saw the compressed file complete.
     EXPECT_TRUE(box.Read("notes.proto") == Compressed(LongText()));
+}
+
+// CORVANE_PLUGIN=off, and only that value, runs as if no plug-in were there.
+TEST(Recorder, SwitchedOffItIsNotLoadedAndNothingIsSealedOrRemoved) {
+    Sandbox box;
+    box.Write("notes.txt", LongText());
+    box.Write("notes.proto", "not sealed at all");
+    const std::string compressed = Compressed(LongText());
+    box.Write("data.lx", compressed);
+    RunOptions off = Recorder();
+    off.environment.push_back({"CORVANE_PLUGIN", "off"});
+    for (const char* name : {"notes.txt", "notes.proto"}) {
+        RunResult run = box.Run({name}, "", off);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, Banner + NoPlugin + Done) << name;
+    }
+    RunResult run = box.Run({"data.lx"}, "", off);
+    EXPECT_EQ(run.out, Banner + NoPlugin + Written());
+    EXPECT_EQ(box.Files(),
+              (Names{"data", "data.lx", "notes.proto", "notes.proto.lx", "notes.txt", "notes.txt.lx"}));
+    for (const char* other : {"OFF", "off ", "0", ""}) {
+        RunOptions on = Recorder();
+        on.environment.push_back({"CORVANE_PLUGIN", other});
+        box.Write("data.lx", compressed);
+        run = box.Run({"data.lx"}, "", on);
+        EXPECT_EQ(run.out, Banner + Written()) << other;
+        EXPECT_FALSE(box.Exists("data.lx")) << other;
+    }
+    EXPECT_EQ(box.Read(CallLog), "load\nload\nload\nload\n");
 }
 
 TEST(Recorder, OtherCompressionIsNotSealedButReleases) {
