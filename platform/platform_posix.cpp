@@ -21,14 +21,15 @@
 
 #include "platform/platform.h"
 
-namespace {
-
+// The configured library folder (GNUInstallDirs) and multiarch name.
 #ifndef CORVANE_INSTALL_LIBDIR
 #define CORVANE_INSTALL_LIBDIR "lib"
 #endif
 #ifndef CORVANE_MULTIARCH
 #define CORVANE_MULTIARCH ""
 #endif
+
+namespace {
 
 // The terminal's settings while a key wait has changed them, so that an
 // interrupt can give them back.

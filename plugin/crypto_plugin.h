@@ -1,6 +1,6 @@
 #pragma once
 // The optional sealing plug-in: a dynamic library named "plugin.dll", found
-// by the platform's usual library search, with the C entry points Encrypt
+// by the platform layer's lookup (never in the working folder), with the C entry points Encrypt
 // and Decrypt, each taking a zero-terminated path and its length, and the
 // optional EncryptChecked, which also says whether it sealed. The variable
 // CORVANE_PLUGIN=off makes a run behave as if no library were there. This is

@@ -8,6 +8,7 @@ namespace {
 
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
 struct sigaction handlersFound[std::size(EndingSignals)];
+sigset_t maskBeforeHolding;
 
 }  // namespace
 
@@ -20,6 +21,15 @@ void CatchEndingSignals(void (*handler)(int)) {
         if (handlersFound[k].sa_handler != SIG_IGN) sigaction(EndingSignals[k], &catching, nullptr);
     }
 }
+
+void HoldEndingSignals() {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int number : EndingSignals) sigaddset(&ending, number);
+    sigprocmask(SIG_BLOCK, &ending, &maskBeforeHolding);
+}
+
+void ReleaseEndingSignals() { sigprocmask(SIG_SETMASK, &maskBeforeHolding, nullptr); }
 
 void PutBackEndingSignals() {
     for (std::size_t k = 0; k < std::size(EndingSignals); ++k)

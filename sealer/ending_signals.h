@@ -7,6 +7,10 @@
 // From now on each of them, unless it is ignored, goes to `handler`, which
 // does only async-signal-safe work and ends with PassEndingSignalOn.
 void CatchEndingSignals(void (*handler)(int));
+// Holds the signals back until ReleaseEndingSignals, so that a file made in
+// between is watched before any of them can arrive.
+void HoldEndingSignals();
+void ReleaseEndingSignals();
 // Puts the handlers found back; safe in a signal handler.
 void PutBackEndingSignals();
 // Puts the handlers found back and raises the signal again, so that the

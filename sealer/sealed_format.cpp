@@ -36,6 +36,15 @@ bool DeriveFileKey(const std::string& passphrase, const unsigned char* header, S
                      MaxKdfMemory + (1u << 20), key);
 }
 
+// fseek with 64-bit offsets on every platform.
+int SeekTo(std::FILE* in, long long offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(in, offset, origin);
+#else
+    return fseeko(in, static_cast<off_t>(offset), origin);
+#endif
+}
+
 // True when `in` has nothing more to deliver; peeks one byte otherwise.
 bool AtEnd(std::FILE* in) {
     const int next = std::getc(in);
@@ -93,7 +102,7 @@ bool UnsealChunks(std::FILE* in, const unsigned char* header, const SealKey& key
 // tag, handing the plain text to `out` when there is one.
 bool PassOverVersion1(std::FILE* in, const unsigned char* header, const SealKey& key, std::uint64_t bodySize,
                       const ByteWriter* out, std::string& reason) {
-    if (std::fseek(in, static_cast<long>(SealHeaderSize), SEEK_SET) != 0) {
+    if (SeekTo(in, SealHeaderSize, SEEK_SET) != 0) {
         reason = "cannot read the sealed file";
         return false;
     }
@@ -121,8 +130,12 @@ bool PassOverVersion1(std::FILE* in, const unsigned char* header, const SealKey&
 }
 
 std::uint64_t SizeOf(std::FILE* in) {
-    if (std::fseek(in, 0, SEEK_END) != 0) return 0;
-    const long size = std::ftell(in);
+    if (SeekTo(in, 0, SEEK_END) != 0) return 0;
+#ifdef _WIN32
+    const long long size = _ftelli64(in);
+#else
+    const long long size = ftello(in);
+#endif
     return size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
 
@@ -200,7 +213,7 @@ bool CheckSealedHeader(const unsigned char* header, std::uint64_t fileSize, std:
 bool ReadSealedHeader(std::FILE* in, unsigned char* header, std::string& reason) {
     const std::uint64_t size = SizeOf(in);
     const bool complete =
-        std::fseek(in, 0, SEEK_SET) == 0 && std::fread(header, 1, SealHeaderSize, in) == SealHeaderSize;
+        SeekTo(in, 0, SEEK_SET) == 0 && std::fread(header, 1, SealHeaderSize, in) == SealHeaderSize;
     if (!complete) std::memset(header, 0, SealHeaderSize);
     return CheckSealedHeader(header, complete ? size : 0, reason);
 }
@@ -213,7 +226,7 @@ bool UnsealStream(std::FILE* in, const unsigned char* header, const std::string&
         return false;
     }
     if (header[4] == ChunkedVersion) {
-        if (std::fseek(in, static_cast<long>(SealHeaderSize), SEEK_SET) != 0) {
+        if (SeekTo(in, SealHeaderSize, SEEK_SET) != 0) {
             reason = "cannot read the sealed file";
             return false;
         }

@@ -104,12 +104,14 @@ void StopWatching() {
 bool WriteFileInPlace(const std::string& name, const std::function<bool(int)>& fill, mode_t mode,
                       std::string& reason) {
     std::string tempName = name + ".XXXXXX";
+    HoldEndingSignals();
     const int descriptor = mkstemp(tempName.data());
+    if (descriptor >= 0) WatchTemporary(tempName, descriptor);
+    ReleaseEndingSignals();
     if (descriptor < 0) {
         reason = SystemReason("cannot create a file beside", name);
         return false;
     }
-    WatchTemporary(tempName, descriptor);
     bool ok = fill(descriptor) && fchmod(descriptor, mode) == 0 && fsync(descriptor) == 0;
     ok = close(descriptor) == 0 && ok;
     ok = ok && std::rename(tempName.c_str(), name.c_str()) == 0;
