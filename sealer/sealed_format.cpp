@@ -17,7 +17,9 @@ constexpr std::size_t ChunkLog2Offset = 32;
 // scrypt needs about 128 * r * (N + p) bytes; a file asking for more is refused.
 constexpr std::uint64_t MaxKdfMemory = 320ull << 20;
 constexpr std::uint8_t MaxParallelism = 16;
-// Version 1 is read in pieces of this size.
+// Version 1 is opened in memory up to this size of body, and otherwise in
+// two passes, read in pieces of 1 MiB.
+constexpr std::uint64_t Version1InMemory = 8u << 20;
 constexpr std::size_t Version1Piece = 1u << 20;
 constexpr std::uint64_t MaxChunks = std::uint64_t{1} << 32;
 const std::string Damaged = "wrong passphrase or damaged file";
@@ -129,6 +131,21 @@ bool PassOverVersion1(std::FILE* in, const unsigned char* header, const SealKey&
     return false;
 }
 
+// A version-1 body opened with one GcmOpen: nothing is handed on unless the
+// tag matched.
+bool OpenVersion1InMemory(std::FILE* in, const unsigned char* header, const SealKey& key,
+                          std::uint64_t bodySize, const ByteWriter& out, std::string& reason) {
+    Bytes body(static_cast<std::size_t>(bodySize) + GcmTagSize);
+    const bool opened = SeekTo(in, SealHeaderSize, SEEK_SET) == 0 &&
+                        std::fread(body.data(), 1, body.size(), in) == body.size() && AtEnd(in) &&
+                        GcmOpen(key, header + NonceOffset, header, SealHeaderSize, body.data(),
+                                static_cast<std::size_t>(bodySize), body.data(), body.data() + bodySize);
+    if (!opened) reason = Damaged;
+    const bool written = opened && out(body.data(), static_cast<std::size_t>(bodySize));
+    WipeSecret(body.data(), body.size());
+    return written;
+}
+
 std::uint64_t SizeOf(std::FILE* in) {
     if (SeekTo(in, 0, SEEK_END) != 0) return 0;
 #ifdef _WIN32
@@ -238,6 +255,8 @@ bool UnsealStream(std::FILE* in, const unsigned char* header, const std::string&
         return false;
     }
     const std::uint64_t bodySize = size - SealHeaderSize - SealTagSize;
+    if (bodySize <= Version1InMemory || !IncrementalGcmAvailable())
+        return OpenVersion1InMemory(in, header, key, bodySize, out, reason);
     return PassOverVersion1(in, header, key, bodySize, nullptr, reason) &&
            PassOverVersion1(in, header, key, bodySize, &out, reason);
 }

@@ -35,9 +35,10 @@
 //   36      n     ciphertext of the whole body, one GCM message
 //   36 + n  16    authentication tag
 //
-// with the 36 header bytes as associated data. Its tag is checked in a first
-// pass over the file that writes nothing; only then is it decrypted and
-// written, and the tag is checked again at the end of that second pass.
+// with the 36 header bytes as associated data. A body of up to 8 MiB is
+// opened in memory; a larger one has its tag checked in a first pass over
+// the file that writes nothing, and only then is it decrypted and written,
+// the tag checked again at the end of that second pass.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -102,6 +102,8 @@ bool GcmOpen(const SealKey& key, const unsigned char* nonce, const unsigned char
     return authentic;
 }
 
+bool IncrementalGcmAvailable() { return true; }
+
 GcmDecryption* StartGcmDecryption(const SealKey& key, const unsigned char* nonce,
                                   const unsigned char* associated, std::size_t associatedSize) {
     auto* decryption = new GcmDecryption{EVP_CIPHER_CTX_new()};
