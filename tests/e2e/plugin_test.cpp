@@ -294,7 +294,9 @@ TEST(Recorder, SwitchedOffItIsNotLoadedAndNothingIsSealedOrRemoved) {
         EXPECT_EQ(run.out, Banner + Written()) << other;
         EXPECT_FALSE(box.Exists("data.lx")) << other;
     }
-    EXPECT_EQ(box.Read(CallLog), "load\nload\nload\nload\n");
+    // Loaded each time, no call made; Windows detaches a library loaded to the end.
+    const std::string loaded = UnderWine() ? "load\nunload\n" : "load\n";
+    EXPECT_EQ(box.Read(CallLog), loaded + loaded + loaded + loaded);
 }
 
 TEST(Recorder, OtherCompressionIsNotSealedButReleases) {
