@@ -96,8 +96,10 @@ int PercentShown(const std::string& line) {
 }
 
 // Reads the pipe to its end in small pieces with pauses, keeping the bytes.
-void DrainSlowly(const fs::path& pipe, std::string& drained) {
-    int fd = open(pipe.c_str(), O_RDONLY);
+// The pipe is open for reading before the program starts (a FIFO is used as
+// an output only when it has a reader); a writer of the test's own keeps it
+// from ending before the program opens it, until `writer` is closed.
+void DrainSlowly(int fd, std::string& drained) {
     char block[16384];
     for (ssize_t got; (got = read(fd, block, sizeof block)) > 0;) {
         drained.append(block, static_cast<std::size_t>(got));
@@ -115,6 +117,20 @@ RunResult RunFedSlowly(const Sandbox& box, const std::string& pipe, const std::s
     stop = true;
     feeder.join();
     fs::remove(box.path(pipe));
+    return run;
+}
+
+// Extracts big.lx into the pipe "big", read slowly. An output that is not a
+// regular file is used only under a name typed at the menu.
+RunResult ExtractIntoSlowPipe(const Sandbox& box, const RunOptions& options, std::string& drained) {
+    mkfifo(box.path("big").c_str(), 0600);
+    const int reading = open(box.path("big").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int writer = open(box.path("big").c_str(), O_WRONLY | O_CLOEXEC);
+    fcntl(reading, F_SETFL, fcntl(reading, F_GETFL) & ~O_NONBLOCK);
+    std::thread drainer(DrainSlowly, reading, std::ref(drained));
+    RunResult run = box.Run({}, "2 big.lx big\n", options);
+    close(writer);
+    drainer.join();
     return run;
 }
 
@@ -144,13 +160,12 @@ TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
     // An extraction into a pipe that is read slowly.
     Sandbox back;
     back.Write("big.lx", compressed);
-    mkfifo(back.path("big").c_str(), 0600);
     std::string drained;
-    std::thread drainer(DrainSlowly, back.path("big"), std::ref(drained));
-    RunResult extracted = back.Run({"big.lx"}, "", terminal);
-    drainer.join();
+    RunResult extracted = ExtractIntoSlowPipe(back, terminal, drained);
     EXPECT_EQ(extracted.exitCode, 0);
-    EXPECT_EQ(extracted.out, Banner + NoPlugin + Separator + Separator + "Extract successfully.\n");
+    EXPECT_EQ(extracted.out,
+              Banner + "0: exit, 1: compress, 2: extract :\nchoose file to extract:\nenter output file:\n" +
+                  Separator + Separator + "Extract successfully.\n");
     EXPECT_NE(extracted.err.find(" MB/s"), std::string::npos) << extracted.err;
     EXPECT_TRUE(LinesTakenDown(extracted.err)) << extracted.err;
     EXPECT_EQ(drained, text);
@@ -161,15 +176,12 @@ TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
 RunResult ExtractSlowly(const std::string& compressed, unsigned short columns, unsigned short resized) {
     Sandbox box;
     box.Write("big.lx", compressed);
-    mkfifo(box.path("big").c_str(), 0600);
-    std::string drained;
-    std::thread drainer(DrainSlowly, box.path("big"), std::ref(drained));
     RunOptions terminal;
     terminal.errorOnTerminal = true;
     terminal.columns = columns;
     terminal.resizedColumns = resized;
-    RunResult run = box.Run({"big.lx"}, "", terminal);
-    drainer.join();
+    std::string drained;
+    RunResult run = ExtractIntoSlowPipe(box, terminal, drained);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(drained.size(), 3u << 20);
     EXPECT_TRUE(LinesTakenDown(run.err, resized != 0 ? resized : columns)) << run.err;
