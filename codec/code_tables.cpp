@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "codec/bit_buffer.h"
-#include "io/shared_io.h"
 
 namespace {
 
@@ -66,9 +65,9 @@ std::uint64_t LeftAlignedBits(const std::string& text) {
     return bits;
 }
 
-void BuildEncodingTable(EncodingTable& table) {
+void BuildEncodingTable(EncodingTable& table, const CodeEntry& codeList) {
     table = EncodingTable{};
-    for (const CodeEntry* entry = &CodeList; entry != nullptr; entry = entry->next) {
+    for (const CodeEntry* entry = &codeList; entry != nullptr; entry = entry->next) {
         const std::uint8_t value = entry->symbol;
         if (entry->code.empty() || table.lengths[value] != 0) continue;
         const auto length = static_cast<unsigned>(entry->code.size());
@@ -91,8 +90,8 @@ void BuildDecodingTable(DecodingTable& table, const TreeNode* root) {
     }
 }
 
-std::uint8_t DecodeLongCode(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
-                            unsigned index) {
+bool DecodeLongCode(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
+                    unsigned index, std::uint8_t& symbol) {
     const TreeNode* node = table.longCodes[index];
     if (node != nullptr) {
         position += LookupBits;
@@ -101,7 +100,10 @@ std::uint8_t DecodeLongCode(const DecodingTable& table, const std::uint8_t* byte
     }
     while (true) {
         node = BitAt(bytes, position++) == 0 ? node->left : node->right;
-        if (node == nullptr) Fatal("wrong tree.");
-        if (IsLeaf(node)) return node->symbol;
+        if (node == nullptr) return false;
+        if (IsLeaf(node)) {
+            symbol = node->symbol;
+            return true;
+        }
     }
 }

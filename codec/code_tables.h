@@ -33,8 +33,8 @@ struct EncodingTable {
 // The code of a code text, at the top of a word; at most 64 bits of it.
 std::uint64_t LeftAlignedBits(const std::string& text);
 
-// Each value's code is that of its first entry in CodeList with a code.
-void BuildEncodingTable(EncodingTable& table);
+// Each value's code is that of its first entry in the code list with a code.
+void BuildEncodingTable(EncodingTable& table, const CodeEntry& codeList);
 
 inline constexpr unsigned LookupBits = 12;
 inline constexpr unsigned MostSymbolsPerEntry = 3;
@@ -76,6 +76,6 @@ inline bool IsLeaf(const TreeNode* node) { return node->left == nullptr && node-
 
 // Decodes the one code that starts at bit `position`, where the table entry
 // `index` has no symbols, by walking the tree bit by bit; moves position past
-// it. A branch missing from the tree is fatal: "wrong tree.".
-std::uint8_t DecodeLongCode(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
-                            unsigned index);
+// it. False where a branch is missing from the tree ("wrong tree.").
+bool DecodeLongCode(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
+                    unsigned index, std::uint8_t& symbol);

@@ -5,11 +5,6 @@
 #include "codec/bit_buffer.h"
 #include "codec/chunk_output.h"
 
-unsigned DecodeLaneCount = ShippedLaneCount;
-std::uint64_t LaneWindowBits = ShippedLaneWindowBits;
-std::size_t LaneStretchBytes = ShippedLaneStretchBytes;
-std::size_t LeastLaneStretchBytes = ShippedLeastLaneStretchBytes;
-
 namespace {
 
 bool BranchesComplete(const TreeNode* node) {
@@ -22,7 +17,11 @@ bool BranchesComplete(const TreeNode* node) {
 std::uint8_t DecodeOne(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position) {
     const auto index = static_cast<unsigned>(PeekBits(bytes, position) >> (64 - LookupBits));
     const unsigned length = table.firstLengths[index];
-    if (length == 0) return DecodeLongCode(table, bytes, position, index);
+    if (length == 0) {
+        std::uint8_t symbol = 0;
+        DecodeLongCode(table, bytes, position, index, symbol);  // a tree that suits lanes has every branch
+        return symbol;
+    }
     position += length;
     return static_cast<std::uint8_t>(SymbolBytesOf(table.entries[index]));
 }
@@ -45,7 +44,7 @@ void CutStretch(LaneSet& set, std::uint64_t position, std::uint64_t end) {
         DecodeLane& lane = set.lanes[k];
         lane.start = k == 0 ? position : 8 * (first + k * length / count);
         lane.end = k + 1 == count ? end : 8 * (first + (k + 1) * length / count);
-        lane.windowEnd = std::min(lane.start + LaneWindowBits, lane.end);
+        lane.windowEnd = std::min(lane.start + set.windowBits, lane.end);
         lane.position = lane.start;
         lane.out = lane.buffer.get();
         lane.from = 0;
@@ -98,7 +97,7 @@ void InterleaveLanes(const DecodingTable& table, const std::uint8_t* bytes, Deco
             const auto index = static_cast<unsigned>(readers[k].bits >> (64 - LookupBits));
             std::uint64_t position = PositionOf(readers[k], bytes);
             if (SymbolsIn(table.entries[index]) != 0 || position >= lanes[k].end) continue;
-            *outs[k] = DecodeLongCode(table, bytes, position, index);
+            DecodeLongCode(table, bytes, position, index, *outs[k]);
             ++tally.walked[*outs[k]++];
             readers[k] = ReadFrom(bytes, position);
         }
@@ -169,15 +168,18 @@ bool TreeSuitsLanes(const TreeNode* root) {
     return root != nullptr && !IsLeaf(root) && BranchesComplete(root);
 }
 
-void PrepareLanes(LaneSet& set) {
-    const unsigned count = std::clamp(DecodeLaneCount, 2u, MostDecodeLanes);
+void PrepareLanes(LaneSet& set, const CodecOptions& options) {
+    const unsigned count = std::clamp(options.laneCount, 2u, MostDecodeLanes);
     set.lanes.resize(count);
-    const std::size_t capacity = 8 * (LaneStretchBytes / count + 4) + LaneWindowBits + 8 * MostSymbolsPerStep;
+    set.windowBits = options.laneWindowBits;
+    const std::uint64_t windowBits = options.laneWindowBits;
+    const std::size_t capacity =
+        8 * (options.laneStretchBytes / count + 4) + windowBits + 8 * MostSymbolsPerStep;
     for (DecodeLane& lane : set.lanes) {
         lane.capacity = capacity;
         lane.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity + ChunkSlack);
-        lane.starts.reserve(LaneWindowBits + 1);
-        lane.outputAt.reserve(LaneWindowBits + 1);
+        lane.starts.reserve(windowBits + 1);
+        lane.outputAt.reserve(windowBits + 1);
     }
 }
 

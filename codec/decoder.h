@@ -10,37 +10,28 @@
 
 #include "codec/chunk_output.h"
 #include "codec/code_tables.h"
+#include "codec/codec_options.h"
+#include "corvane.h"
+#include "format/compressed_file.h"
+#include "model/code_tree.h"
+#include "model/frequency_table.h"
 
-// The decode table of the current run, filled from TreeRoot by DecodePayload.
-extern DecodingTable DecodeLookup;
+// Decodes the payload from the source (standing at its first byte), walking
+// the tree from root with the header's finalBits, and hands the decoded
+// bytes to the sink in order. Produces exactly header.storedTotal bytes,
+// each byte value exactly as often as the saved table says, or gives
+// CORVANE_WRONG_FILE ("wrong compressed file.", at the latest before the
+// last chunk is handed on) or CORVANE_WRONG_TREE. options.reference takes
+// the reference path.
+corvane_result DecodePayload(const TreeNode* root, const HeaderRecord& header, const SymbolTable& saved,
+                             const corvane_reader& source, const corvane_writer& sink,
+                             const CodecOptions& options);
 
-// Decodes the payload from SourceStream, walking the tree from TreeRoot with
-// the header's finalBits, and hands the decoded bytes to the sink in order.
-// Produces exactly storedTotal bytes, each byte value exactly as often as
-// SavedFrequencies says, or stops with "wrong compressed file." (at the
-// latest before the last chunk is handed on). The chunk size is a parameter
-// only so that tests can cross chunk boundaries cheaply.
-void DecodePayload(ByteSink sink);
-void DecodePayload(ByteSink sink, std::int32_t chunkSize);
-
-// The same, bit by bit; every byte handed on and every message as
+// The same, bit by bit; every byte handed on and every result as
 // DecodePayload's with the same chunk size.
-void DecodePayloadReference(ByteSink sink, std::int32_t chunkSize);
-
-// Decoding in lanes (codec/decode_lanes.h): the number of lanes a stretch of
-// payload is cut into (1 turns lanes off), the bits after its cut in which a
-// lane notes where symbols start, the most bytes a stretch decoded in lanes
-// has, and the fewest (shorter stretches take the single lane). Set low only
-// by tests and fuzz targets, so that small payloads take every path.
-inline constexpr unsigned MostDecodeLanes = 8;
-inline constexpr unsigned ShippedLaneCount = 2;
-inline constexpr std::uint64_t ShippedLaneWindowBits = 1024;
-inline constexpr std::size_t ShippedLaneStretchBytes = std::size_t{1} << 16;
-inline constexpr std::size_t ShippedLeastLaneStretchBytes = std::size_t{1} << 12;
-extern unsigned DecodeLaneCount;
-extern std::uint64_t LaneWindowBits;
-extern std::size_t LaneStretchBytes;
-extern std::size_t LeastLaneStretchBytes;
+corvane_result DecodePayloadReference(const TreeNode* root, const HeaderRecord& header,
+                                      const SymbolTable& saved, const corvane_reader& source,
+                                      const corvane_writer& sink, const CodecOptions& options);
 
 // What the fast loop decoded, tallied cheaply: how often it used each table
 // entry, the values it decoded by walking the tree, and the values decoded
@@ -60,8 +51,9 @@ void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&
 // `position` of `bytes` into `out` while position is below `limit` and at
 // least MostSymbolsPerStep more symbols fit before outEnd, and tallies them.
 // Moves position past what it decoded and returns the new end of the
-// output. Reads bytes up to FastReadAhead(table) bytes past limit / 8 and
-// writes up to 3 bytes past outEnd; those must be there.
+// output, or null where the bits leave the tree ("wrong tree."). Reads
+// bytes up to FastReadAhead(table) bytes past limit / 8 and writes up to 3
+// bytes past outEnd; those must be there.
 inline constexpr unsigned LookupsPerRefill = 4;  // 4 × LookupBits of the 56 bits a refill gives
 inline constexpr unsigned MostSymbolsPerStep = LookupsPerRefill * MostSymbolsPerEntry;
 std::size_t FastReadAhead(const DecodingTable& table);
