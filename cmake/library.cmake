@@ -33,7 +33,7 @@ target_compile_definitions(corvane_shared PRIVATE CORVANE_BUILDING_SHARED)
 set_target_properties(corvane_shared PROPERTIES
   OUTPUT_NAME corvane
   EXPORT_NAME corvane
-  VERSION ${PROJECT_VERSION}
+  VERSION ${CORVANE_ABI_VERSION}.0.0
   SOVERSION ${CORVANE_ABI_VERSION}
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)
@@ -57,6 +57,10 @@ install(TARGETS corvane_static EXPORT CorvaneTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libcorvane-dev)
 install(FILES include/corvane.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT libcorvane-dev)
 
+# The pkg-config file finds the installed tree relative to itself, so that it
+# serves whatever prefix the tree is installed under.
+file(RELATIVE_PATH CORVANE_PC_PREFIX_FROM_PCDIR "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+string(REGEX REPLACE "/$" "" CORVANE_PC_PREFIX_FROM_PCDIR "${CORVANE_PC_PREFIX_FROM_PCDIR}")
 configure_file(cmake/corvane.pc.in ${CMAKE_CURRENT_BINARY_DIR}/corvane.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/corvane.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libcorvane-dev)
