@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/corvane_internal.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "corvane.h"
@@ -89,14 +90,15 @@ corvane_result CompressStream(const corvane_reader& in, const corvane_writer& ou
     return EncodePayload(tree.codeList, saved, in, out, CodecOptions{}, written);
 }
 
-corvane_result DecompressStream(const corvane_reader& in, const corvane_writer& out) {
+corvane_result DecompressStream(const corvane_reader& in, const corvane_writer& out,
+                                const CodecOptions& options = {}) {
     SymbolTable table;
     SymbolTable saved;
     InitSymbols(table);
     HeaderRecord header;
     CodeTree tree;
     if (const corvane_result result = ReadHeader(header, table, saved, tree.root, in)) return result;
-    return DecodePayload(tree.root, header, saved, in, out, CodecOptions{});
+    return DecodePayload(tree.root, header, saved, in, out, options);
 }
 
 // A write refused for want of room is the destination's fault, not a write
@@ -107,8 +109,8 @@ corvane_result IntoBuffer(corvane_result result, const MemoryDestination& destin
 
 // Runs a streaming call from one buffer into another; *out_size is 0
 // after a refusal.
-corvane_result BufferToBuffer(corvane_result (*call)(const corvane_reader&, const corvane_writer&),
-                              const void* in, size_t in_size, void* out, size_t out_capacity,
+template <typename Call>
+corvane_result BufferToBuffer(Call call, const void* in, size_t in_size, void* out, size_t out_capacity,
                               size_t* out_size) {
     if (out_size != nullptr) *out_size = 0;
     if ((in == nullptr && in_size > 0) || (out == nullptr && out_capacity > 0) || out_size == nullptr)
@@ -177,7 +179,9 @@ corvane_result corvane_decompressed_size(const void* in, size_t in_size, uint64_
 
 corvane_result corvane_decompress(const void* in, size_t in_size, void* out, size_t out_capacity,
                                   size_t* out_size) {
-    return BufferToBuffer(DecompressStream, in, in_size, out, out_capacity, out_size);
+    return BufferToBuffer([](const corvane_reader& reader,
+                             const corvane_writer& writer) { return DecompressStream(reader, writer); },
+                          in, in_size, out, out_capacity, out_size);
 }
 
 corvane_result corvane_compress_stream(const corvane_reader* in, const corvane_writer* out) {
@@ -193,3 +197,12 @@ corvane_result corvane_decompress_stream(const corvane_reader* in, const corvane
 }
 
 }  // extern "C"
+
+corvane_result DecompressWithOptions(const void* in, std::size_t in_size, void* out, std::size_t out_capacity,
+                                     std::size_t* out_size, const CodecOptions& options) {
+    return BufferToBuffer(
+        [&](const corvane_reader& reader, const corvane_writer& writer) {
+            return DecompressStream(reader, writer, options);
+        },
+        in, in_size, out, out_capacity, out_size);
+}

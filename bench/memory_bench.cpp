@@ -1,7 +1,7 @@
 // In-memory speed of the library beside zlib's Huffman-only deflate and
 // memcpy: each file is compressed and extracted in memory, the best of
 // several runs of each, and one table row printed per file (MB/s of the
-// original). Run by bench/run --memory.
+// original), extraction in one lane too. Run by bench/run --memory.
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <iterator>
 #include <vector>
 
+#include "api/corvane_internal.h"
 #include "corvane.h"
 
 namespace {
@@ -60,7 +61,8 @@ int main(int argc, char** argv) {
     const int runs = 5;
     std::printf(
         "| File | Bytes | corvane compress | corvane extract | zlib Huffman-only deflate | inflate | memcpy |"
-        " compress vs zlib | extract vs zlib |\n|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        " compress vs zlib | extract vs zlib | extract in one lane | lanes' gain |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (int k = 1; k < argc; ++k) {
         std::ifstream file(argv[k], std::ios::binary);
         const Bytes input{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -76,6 +78,12 @@ int main(int argc, char** argv) {
         const double extract = BestSeconds(runs, [&] {
             corvane_decompress(packed.data(), packedSize, restored.data(), restored.size(), &restoredSize);
         });
+        CodecOptions oneLane;
+        oneLane.laneCount = 1;
+        const double extractOneLane = BestSeconds(runs, [&] {
+            DecompressWithOptions(packed.data(), packedSize, restored.data(), restored.size(), &restoredSize,
+                                  oneLane);
+        });
         const double deflate = BestSeconds(runs, [&] { deflatedSize = Deflate(input, deflated); });
         const double inflate = BestSeconds(runs, [&] { Inflate(deflated, deflatedSize, restored); });
         const double copy =
@@ -83,9 +91,9 @@ int main(int argc, char** argv) {
         if (restoredSize != input.size()) return 1;
         const double mb = static_cast<double>(input.size()) / 1e6;
         const char* name = std::strrchr(argv[k], '/') ? std::strrchr(argv[k], '/') + 1 : argv[k];
-        std::printf("| %s | %zu | %.0f | %.0f | %.0f | %.0f | %.0f | %.2f | %.2f |\n", name, input.size(),
-                    mb / compress, mb / extract, mb / deflate, mb / inflate, mb / copy, deflate / compress,
-                    inflate / extract);
+        std::printf("| %s | %zu | %.0f | %.0f | %.0f | %.0f | %.0f | %.2f | %.2f | %.0f | %.2f |\n", name,
+                    input.size(), mb / compress, mb / extract, mb / deflate, mb / inflate, mb / copy,
+                    deflate / compress, inflate / extract, mb / extractOneLane, extractOneLane / extract);
     }
     return 0;
 }

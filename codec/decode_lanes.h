@@ -16,9 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "codec/code_tables.h"
 #include "codec/codec_options.h"
-#include "codec/decoder.h"
+#include "codec/decode_kernel.h"
 
 struct DecodeLane {
     std::unique_ptr<std::uint8_t[]> buffer;
@@ -46,10 +45,10 @@ bool TreeSuitsLanes(const TreeNode* root);
 void PrepareLanes(LaneSet& set, const CodecOptions& options);
 
 // Decodes bits [position, end) (at least 3 bytes per lane, at most
-// laneStretchBytes) into the lanes, like DecodeBitRange: whole codes while
+// laneStretchBytes) into the lanes, like the single lane: whole codes while
 // position is below end. Their bytes, in order, are each lane's buffer from
 // `from` to `out`. The tally takes fewer than four symbols a bit of the
 // stretch in all (windows, joins and lanes decoded again included). Reads no
-// further than DecodeBitRange would from `end`.
+// further than the kernel would from `end`.
 void DecodeInLanes(LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
                    std::uint64_t& position, std::uint64_t end, DecodeTally& tally);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "codec/bit_buffer.h"
+#include "codec/decode_kernel.h"
 #include "codec/decode_lanes.h"
 #include "format/compressed_file.h"
 #include "model/frequency_table.h"
@@ -17,6 +18,7 @@ namespace {
 // one call of the single lane decodes at most a chunk, less than 2^31
 // symbols, and a stretch in lanes at most four symbols a bit of it.
 constexpr std::uint64_t MostUntallied = std::uint64_t{1} << 31;
+static_assert(KernelWritesPastEnd <= ChunkSlack, "the kernel writes into the chunk's slack at most");
 
 struct DecodeRun {
     const DecodingTable& table;
@@ -71,12 +73,15 @@ void NoteTallied(DecodeRun& run, std::uint64_t symbols) {
 corvane_result DecodeStep(DecodeRun& run, const std::uint8_t* bytes, std::uint64_t& position,
                           std::uint64_t limit, std::uint64_t left) {
     const std::size_t room = ChunkRoom(run.output);
-    if (room < MostSymbolsPerStep) return FlushChunk(run.output);
+    if (room < MostSymbolsPerRefill) return FlushChunk(run.output);
     std::uint8_t* start = FreePart(run.output);
-    const std::uint8_t* outEnd = start + std::min<std::uint64_t>(room, left);
-    const std::uint8_t* out = DecodeBitRange(run.table, bytes, position, limit, start, outEnd, run.tally);
-    if (out == nullptr) return CORVANE_WRONG_TREE;
-    const auto decoded = static_cast<std::size_t>(out - start);
+    KernelCursor cursor{.position = position,
+                        .limit = limit,
+                        .out = start,
+                        .outEnd = start + std::min<std::uint64_t>(room, left)};
+    if (!DecodeWithReaders(run.table, bytes, &cursor, 1, run.tally)) return CORVANE_WRONG_TREE;
+    position = cursor.position;
+    const auto decoded = static_cast<std::size_t>(cursor.out - start);
     CommitToChunk(run.output, decoded);
     run.produced += decoded;
     NoteTallied(run, decoded);
@@ -110,7 +115,8 @@ std::uint64_t LaneStretchEnd(const DecodeRun& run, std::uint64_t position, std::
     const std::uint64_t least =
         8 * std::max<std::uint64_t>(run.options.leastLaneStretchBytes, 3 * MostDecodeLanes);
     const std::uint64_t left = run.header.storedTotal - run.produced;
-    if (end <= position || end - position < least || left < end - position + 2 * MostSymbolsPerStep) return 0;
+    if (end <= position || end - position < least || left < end - position + 2 * MostSymbolsPerRefill)
+        return 0;
     return end;
 }
 
@@ -138,7 +144,7 @@ corvane_result DecodeFast(DecodeRun& run, const std::uint8_t* bytes, std::uint64
                           std::uint64_t limit) {
     while (position < limit) {
         const std::uint64_t left = run.header.storedTotal - run.produced;
-        if (left < MostSymbolsPerStep) {
+        if (left < MostSymbolsPerRefill) {
             run.careful = true;
             return CORVANE_OK;
         }
@@ -158,56 +164,7 @@ std::uint64_t WalkableBits(std::size_t held, bool last, unsigned finalBits) {
     return std::uint64_t{held} * 8 - (last ? 8 - finalBits : 8);
 }
 
-// Whole refills of LookupsPerRefill lookups, until the stretch ends or a
-// code is longer than the table, which leaves the loop to be walked.
-std::uint8_t* DecodeLookups(const DecodingTable& table, BitReader& reader, std::uint64_t limitBits,
-                            std::uint8_t* out, const std::uint8_t* outEnd, const std::uint8_t* bytes,
-                            DecodeTally& tally) {
-    while (PositionOf(reader, bytes) < limitBits && outEnd - out >= MostSymbolsPerStep) {
-        Refill(reader);
-        for (unsigned k = 0; k < LookupsPerRefill; ++k) {
-            const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
-            const std::uint32_t entry = table.entries[index];
-            if (SymbolsIn(entry) == 0) return out;
-            ++tally.entryHits[index];
-            StoreSymbols(out, entry);
-            out += SymbolsIn(entry);
-            SkipBits(reader, BitsOf(entry));
-        }
-    }
-    return out;
-}
-
 }  // namespace
-
-std::size_t FastReadAhead(const DecodingTable& table) { return 16 + (table.longest + 7) / 8; }
-
-void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&counts)[256]) {
-    for (unsigned index = 0; index < (1u << LookupBits); ++index) {
-        const std::uint32_t entry = table.entries[index];
-        for (unsigned k = 0; k < SymbolsIn(entry); ++k) {
-            counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += tally.entryHits[index];
-        }
-    }
-    for (int value = 0; value < 256; ++value) counts[value] += tally.walked[value] - tally.dropped[value];
-    tally = DecodeTally{};
-}
-
-std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,
-                             std::uint64_t limit, std::uint8_t* out, const std::uint8_t* outEnd,
-                             DecodeTally& tally) {
-    while (position < limit && outEnd - out >= MostSymbolsPerStep) {
-        BitReader reader = ReadFrom(bytes, position);
-        out = DecodeLookups(table, reader, limit, out, outEnd, bytes, tally);
-        position = PositionOf(reader, bytes);
-        const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
-        if (position < limit && outEnd - out >= MostSymbolsPerStep && SymbolsIn(table.entries[index]) == 0) {
-            if (!DecodeLongCode(table, bytes, position, index, *out)) return nullptr;
-            ++tally.walked[*out++];
-        }
-    }
-    return out;
-}
 
 // The payload is read in chunks after the bytes the fast loop left over; it
 // stops FastReadAhead bytes short of their end, so it never reads past them
@@ -222,7 +179,7 @@ corvane_result DecodePayload(const TreeNode* root, const HeaderRecord& header, c
     const std::size_t readAhead = FastReadAhead(*table);
     const auto size = static_cast<std::size_t>(chunkSize);
     const auto input = std::make_unique_for_overwrite<std::uint8_t[]>(readAhead + size);
-    const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, 2 * MostSymbolsPerStep);
+    const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, 2 * MostSymbolsPerRefill);
     const auto output = NewChunkBuffer(outputSize);
     DecodeRun run{
         .table = *table, .header = header, .options = options, .output = {output.get(), outputSize, &sink}};

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "codec/bit_buffer.h"
-#include "codec/decoder.h"
+#include "codec/decode_kernel.h"
 #include "codec/encoder.h"
 #include "test_support.h"
 
@@ -119,6 +121,54 @@ TEST_F(CodeTablesTest, BranchesMissingFromAHandMadeTreeAreRefusedWhenReached) {
     SetTree({});  // a lone root: no code at all
     BuildDecodingTable(DecodeLookup, TreeRoot);
     for (unsigned index = 0; index < (1u << LookupBits); ++index) ASSERT_EQ(DecodeLookup.entries[index], 0u);
+}
+
+// Three readers over three parts of one payload: taken together and then
+// each alone, they give what each gives alone, within the kernel's margins
+// (the buffers end right where the kernel may still read and write), and
+// the tally counts exactly the symbols handed out.
+TEST_F(CodeTablesTest, KernelReadersTogetherDecodeAsEachAloneWithinTheMargins) {
+    constexpr unsigned Parts = 3;
+    constexpr std::size_t PartSymbols = 1000;
+    const CodeTable codes = RandomCodes(AllByteValues(), 19);  // codes up to well past LookupBits
+    SetTree(codes);
+    BuildDecodingTable(DecodeLookup, TreeRoot);
+    ASSERT_GT(DecodeLookup.longest, LookupBits);
+    const Bytes input = RandomBytes(Parts * PartSymbols, 7);
+    std::uint64_t starts[Parts + 1] = {};
+    for (unsigned k = 1; k <= Parts; ++k) {
+        const Bytes before(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(k * PartSymbols));
+        starts[k] = CodeTextOf(codes, before).size();
+    }
+    Bytes payload = PackBitText(CodeTextOf(codes, input)).first;
+    payload.resize(starts[Parts] / 8 + FastReadAhead(DecodeLookup));
+    const std::size_t capacity = PartSymbols + 2 * MostSymbolsPerRefill;
+    const auto run = [&](unsigned together) {
+        std::vector<Bytes> outs(Parts, Bytes(capacity + KernelWritesPastEnd));
+        KernelCursor cursors[Parts];
+        for (unsigned k = 0; k < Parts; ++k)
+            cursors[k] = {starts[k], starts[k + 1], outs[k].data(), outs[k].data() + capacity};
+        DecodeTally tally;
+        EXPECT_TRUE(DecodeWithReaders(DecodeLookup, payload.data(), cursors, together, tally));
+        std::uint64_t counts[256] = {};
+        std::uint64_t expected[256] = {};
+        for (unsigned k = 0; k < Parts; ++k) {
+            EXPECT_TRUE(DecodeWithReaders(DecodeLookup, payload.data(), &cursors[k], 1, tally));
+            EXPECT_GE(cursors[k].position, starts[k + 1]);
+            outs[k].resize(static_cast<std::size_t>(cursors[k].out - outs[k].data()));
+            for (std::uint8_t value : outs[k]) ++expected[value];
+        }
+        AddTallyTo(DecodeLookup, tally, counts);
+        EXPECT_TRUE(std::equal(counts, counts + 256, expected));
+        return outs;
+    };
+    const std::vector<Bytes> alone = run(1);
+    EXPECT_EQ(run(Parts), alone);
+    for (unsigned k = 0; k < Parts; ++k) {
+        ASSERT_GE(alone[k].size(), PartSymbols);
+        EXPECT_TRUE(std::equal(alone[k].begin(), alone[k].begin() + PartSymbols,
+                               input.begin() + static_cast<std::ptrdiff_t>(k * PartSymbols)));
+    }
 }
 
 }  // namespace
