@@ -43,9 +43,10 @@ if(WIN32)
   set_target_properties(corvane_shared PROPERTIES RUNTIME_OUTPUT_NAME corvane-${CORVANE_ABI_VERSION})
 elseif(NOT APPLE)
   # Only corvane_ symbols leave the library; the C++ runtime stays inside.
-  target_link_options(corvane_shared PRIVATE
-    "-Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/corvane.map"
-    $<$<NOT:$<BOOL:${CORVANE_SANITIZE}>>:-static-libstdc++ -static-libgcc>)
+  target_link_options(corvane_shared PRIVATE "-Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/corvane.map")
+  if(NOT CORVANE_SANITIZE)  # the sanitizers' runtimes want the shared C++ runtime
+    target_link_options(corvane_shared PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
   set_property(TARGET corvane_shared APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/corvane.map)
 endif()
 
