@@ -40,7 +40,7 @@ set_target_properties(corvane_shared PROPERTIES
 if(WIN32)
   # corvane-1.dll, and its import library libcorvane.dll.a beside the static
   # libcorvane.a.
-  set_target_properties(corvane_shared PROPERTIES RUNTIME_OUTPUT_NAME corvane-${CORVANE_ABI_VERSION})
+  set_target_properties(corvane_shared PROPERTIES PREFIX "" RUNTIME_OUTPUT_NAME corvane-${CORVANE_ABI_VERSION})
 elseif(NOT APPLE)
   # Only corvane_ symbols leave the library; the C++ runtime stays inside.
   target_link_options(corvane_shared PRIVATE "-Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/corvane.map")
