@@ -63,6 +63,7 @@ void RunProgram(int argumentCount, char** arguments) {
     std::set_new_handler(OutOfMemory);
     FatalCleanup = AbandonPendingOutput;
     EndRunOnInterrupts();
+    UseUtf8Console();
     SetConsoleTitleText();
     InitSymbols();
     PrintLine("-------" + VersionText + "-------");
