@@ -136,7 +136,7 @@ std::string WindowsPath(const std::string& folder) {
 
 void SetEnvironment(const RunOptions& options) {
     for (const auto& [name, value] : options.environment) {
-        if (UnderWine() && name == "LD_LIBRARY_PATH")
+        if (UnderWine() && !options.onHost && name == "LD_LIBRARY_PATH")
             setenv("WINEPATH", WindowsPath(FolderUnderTest(value)).c_str(), 1);
         else
             setenv(name.c_str(), value.c_str(), 1);
@@ -157,6 +157,11 @@ void SetLimits(const RunOptions& options) {
 }
 
 std::vector<std::string> CommandWords(const std::vector<std::string>& args, const RunOptions& options) {
+    if (options.onHost) {
+        std::vector<std::string> words{CORVANE_BINARY};
+        words.insert(words.end(), args.begin(), args.end());
+        return words;
+    }
     std::vector<std::string> words = ProgramCommand(args);
     if (!options.program.empty()) words[UnderWine() ? 1 : 0] = options.program;
     return words;
