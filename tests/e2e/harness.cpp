@@ -247,7 +247,8 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
         if (promptSeen == steady_clock::time_point{}) {
             if (TerminalText(shown).find(options.typeKeyAfter) != std::string::npos) promptSeen = now;
         } else if (!exited && now - promptSeen > milliseconds(300)) {
-            result.keyTyped = write(terminal, "k", 1) == 1;
+            const std::string& keys = options.keysTyped;
+            result.keyTyped = write(terminal, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
         }
     }
     if (!exited) {

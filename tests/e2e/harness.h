@@ -31,6 +31,7 @@ struct RunOptions {
     // program still runs a moment later, one key is typed.
     bool onTerminal = false;
     std::string typeKeyAfter;
+    std::string keysTyped = "k";  // what is typed then
     // Only standard error on a terminal of its own; err is what it showed,
     // and standard input and output are files as usual.
     bool errorOnTerminal = false;
