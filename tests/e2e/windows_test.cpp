@@ -186,6 +186,21 @@ TEST(Windows, NamesInAnyScriptRoundTrip) {
     EXPECT_TRUE(box.Exists("é日本/日本") && box.Read("é日本/日本") == text);
 }
 
+TEST(Windows, NamesTypedOnAConsoleArriveAsUtf8) {
+    // Typed on a terminal (under Wine a console, read as wide characters).
+    Sandbox box;
+    const std::string text = Text(5000);
+    box.Write("日本é.txt", text);
+    RunOptions terminal;
+    terminal.onTerminal = true;
+    terminal.typeKeyAfter = "2: extract :";
+    terminal.keysTyped = "1 日本é.txt\r";
+    RunResult run = box.Run({}, "", terminal);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(run.keyTyped);
+    EXPECT_TRUE(box.Exists("日本é.txt.lx") && box.Read("日本é.txt.lx") == Compressed(text)) << run.out;
+}
+
 TEST(Windows, NamesWindowsCannotHoldAreNotOpened) {
     // Windows drops trailing blanks and refuses control characters and
     // wildcards.
