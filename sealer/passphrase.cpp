@@ -1,96 +1,17 @@
 #include "passphrase.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <openssl/crypto.h>
-
 #include <cstdlib>
-#include <iterator>
 
-#include "io/console_text.h"
+#include "sealer_crypto.h"
+#include "sealer_system.h"
 
 namespace {
 
 constexpr const char* PassphraseVariable = "CORVANE_PASSPHRASE";
-constexpr std::size_t MaxPassphraseLength = 4096;
-
-void WriteToTerminal(int terminal, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(terminal, text.data() + done, text.size() - done);
-        if (written <= 0) return;
-        done += static_cast<std::size_t>(written);
-    }
-}
-
-// The terminal's settings while echo is off, so that an interrupt at the
-// prompt gives the user back a terminal that echoes, and the handlers found
-// for the interrupts, which are put back afterwards.
-int hiddenTerminal = -1;
-termios echoingSettings{};
-constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction foundHandlers[std::size(EndingSignals)];
-
-void RestoreFoundHandlers() {
-    for (std::size_t k = 0; k < std::size(EndingSignals); ++k)
-        sigaction(EndingSignals[k], &foundHandlers[k], nullptr);
-}
-
-// Gives the echo back, then lets the handler that was there before take the
-// signal, once this one returns.
-void RestoreEchoAndPassOn(int signalNumber) {
-    tcsetattr(hiddenTerminal, TCSANOW, &echoingSettings);
-    RestoreFoundHandlers();
-    raise(signalNumber);
-}
-
-void CatchEndingSignals() {
-    struct sigaction catching {};
-    catching.sa_handler = RestoreEchoAndPassOn;
-    sigfillset(&catching.sa_mask);
-    for (std::size_t k = 0; k < std::size(EndingSignals); ++k) {
-        sigaction(EndingSignals[k], nullptr, &foundHandlers[k]);
-        if (foundHandlers[k].sa_handler != SIG_IGN) sigaction(EndingSignals[k], &catching, nullptr);
-    }
-}
-
-// Reads one line with echo switched off; false when the terminal ends first.
-bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) {
-    WriteToTerminal(terminal, InertText(prompt, true));
-    termios saved{};
-    const bool hideEcho = tcgetattr(terminal, &saved) == 0;
-    if (hideEcho) {
-        hiddenTerminal = terminal;
-        echoingSettings = saved;
-        CatchEndingSignals();
-        termios hidden = saved;
-        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(terminal, TCSAFLUSH, &hidden);
-    }
-    line.clear();
-    bool lineEnded = false;
-    char c = 0;
-    while (!lineEnded && read(terminal, &c, 1) == 1) {
-        if (c == '\n') {
-            lineEnded = true;
-        } else if (line.size() < MaxPassphraseLength) {
-            line.push_back(c);
-        }
-    }
-    if (hideEcho) {
-        tcsetattr(terminal, TCSANOW, &saved);
-        RestoreFoundHandlers();
-    }
-    WriteToTerminal(terminal, "\n");
-    return lineEnded || !line.empty();
-}
 
 bool AskOnTerminal(const std::string& prompt, bool confirm, std::string& passphrase, std::string& reason) {
-    const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (terminal < 0) {
+    const TerminalHandle terminal = OpenTerminal();
+    if (terminal == NoTerminal) {
         reason = "no passphrase: set CORVANE_PASSPHRASE or run on a terminal";
         return false;
     }
@@ -107,14 +28,14 @@ bool AskOnTerminal(const std::string& prompt, bool confirm, std::string& passphr
     } else if (!ok) {
         reason = "no passphrase: the terminal gave none";
     }
-    close(terminal);
+    CloseTerminal(terminal);
     return ok;
 }
 
 }  // namespace
 
 void WipeText(std::string& text) {
-    if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
+    WipeSecret(text.data(), text.size());
     text.clear();
 }
 

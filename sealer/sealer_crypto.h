@@ -7,8 +7,9 @@
 // Every GCM operation here is one-shot: one call seals or opens one whole
 // buffer under one nonce. The only exception is the incremental decryption
 // at the end, used only to open sealed files of format version 1, whose body
-// is a single GCM message of any size; a backend may instead open version 1
-// in memory and leave these undefined.
+// is a single GCM message of any size. A backend without it (CNG) says so
+// through IncrementalGcmAvailable and defines those four as stubs: version 1
+// is then opened in memory with one GcmOpen.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,6 +51,9 @@ bool GcmSeal(const SealKey& key, const unsigned char* nonce, const unsigned char
 bool GcmOpen(const SealKey& key, const unsigned char* nonce, const unsigned char* associated,
              std::size_t associatedSize, const unsigned char* in, std::size_t size, unsigned char* out,
              const unsigned char* tag);
+
+// Whether the incremental decryption below works with this backend.
+bool IncrementalGcmAvailable();
 
 // Version 1 only: one GCM decryption fed piece by piece. Nothing it gives
 // may be trusted before FinishGcmDecryption returned true. Finish and
