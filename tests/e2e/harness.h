@@ -26,6 +26,9 @@ struct RunOptions {
     // This Linux build's own program instead of the one under test, run as
     // on Linux also while the tests drive corvane.exe under Wine.
     bool onHost = false;
+    // Words that start the program: "/usr/bin/setpriv --reuid=..." to run it
+    // as another user, "/usr/bin/timeout" to bound a run that may hang.
+    std::vector<std::string> prefix;
     // Standard input and output on a terminal of their own instead of files;
     // out is what the terminal showed. Once it shows typeKeyAfter, and the
     // program still runs a moment later, one key is typed.
