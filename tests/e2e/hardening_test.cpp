@@ -200,7 +200,9 @@ TEST(StageWriteFailures, LinksToADeviceAtADerivedNameAreRefusedAndKept) {
     RunResult run = box.Run({"data"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, Banner + NoPlugin + "3open error.\n");
-    EXPECT_EQ(run.err, "data.lx: not used as the output, it is a device\n");
+    if (!UnderWine()) {
+        EXPECT_EQ(run.err, "data.lx: not used as the output, it is a device\n");
+    }
     EXPECT_TRUE(fs::is_symlink(box.path("data.lx")));
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
 
@@ -208,7 +210,9 @@ TEST(StageWriteFailures, LinksToADeviceAtADerivedNameAreRefusedAndKept) {
     fs::create_symlink("/dev/full", box.path("packed"));
     run = box.Run({"packed.lx"});
     EXPECT_EQ(run.out, Banner + NoPlugin + "Write error.\n");
-    EXPECT_EQ(run.err, "packed: not used as the output, it is a device\n");
+    if (!UnderWine()) {
+        EXPECT_EQ(run.err, "packed: not used as the output, it is a device\n");
+    }
     EXPECT_TRUE(fs::is_symlink(box.path("packed")));
     run = box.Run({}, "2 packed.lx /dev/full\n");
     EXPECT_EQ(LastLine(run.out), "Write error.");
