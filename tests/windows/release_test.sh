@@ -73,7 +73,7 @@ check_uninstall() {
 
 # The zip's files; its texts have Windows line ends.
 files=$(cmake -E tar tf "$zip" | grep -v '/$' | sed "s|^corvane-$version-win64/||" | sort | tr '\n' ' ')
-expect_same "zip" "$files" "LICENSE.txt README.txt corvane.exe corvane.html sealer/README.txt sealer/plugin.dll "
+expect_same "zip" "$files" "LICENSE.txt README.txt corvane.exe corvane.html sdk/bin/corvane-1.dll sdk/include/corvane.h sdk/lib/libcorvane.dll.a sealer/README.txt sealer/plugin.dll "
 unzipped=$work/unzipped
 rm -rf "$unzipped" && mkdir -p "$unzipped"
 (cd "$unzipped" && cmake -E tar xf "$zip")
