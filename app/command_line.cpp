@@ -65,6 +65,7 @@ void RunProgram(int argumentCount, char** arguments) {
     std::set_new_handler(OutOfMemory);
     FatalCleanup = AbandonRun;
     EndRunOnInterrupts();
+    UseUtf8Console();
     SetConsoleTitleText();
     InitSymbols(FrequencyTable);
     PrintLine("-------" + VersionText + "-------");

@@ -13,6 +13,14 @@
 // set only when standard output is a terminal; otherwise nothing is written.
 void SetConsoleTitleText();
 
+// Console text is UTF-8 bytes. On Windows, for the rest of the run, a
+// console on standard output or standard error shows UTF-8 and gets its
+// own code page back on every way out (ExitNormally, ExitImmediately, a
+// console control event), and what is typed on a console on standard input
+// reaches std::cin as UTF-8. Redirected streams, and POSIX, are left as
+// they are.
+void UseUtf8Console();
+
 // Waits for one key press after a file was shown on the console. Returns at
 // once when standard input is not a terminal or has ended.
 void WaitForKeyPress();
@@ -188,3 +196,16 @@ std::uint64_t CopyInKernel(std::FILE* in, std::FILE* out);
 
 // Process id, for unique temporary names.
 long ProcessId();
+
+#ifdef _WIN32
+// The Windows console's parts of UseUtf8Console, open to their tests.
+// Switches the console's output code page to UTF-8 and keeps the one it had
+// for GiveBackConsoleCodePage, which also runs at exit. No console, no
+// change.
+void SwitchConsoleOutputToUtf8();
+void GiveBackConsoleCodePage();
+// What was typed on a console, as UTF-8: "\r\n" becomes "\n", a Ctrl-Z ends
+// the input there (`ended`), and a high surrogate at the end waits in
+// `typed` for the rest of its pair; the rest of `typed` is taken.
+std::string Utf8FromConsoleInput(std::wstring& typed, bool& ended);
+#endif

@@ -39,6 +39,9 @@ volatile std::sig_atomic_t keyWaitChangedTerminal = 0;
 
 }  // namespace
 
+// A terminal here takes the bytes as they are; UTF-8 is the usual locale.
+void UseUtf8Console() {}
+
 void SetConsoleTitleText() {
     if (isatty(STDOUT_FILENO)) std::cout << "\033]0;Corvane\007" << std::flush;
 }

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <streambuf>
 #include <vector>
 
 #include "platform/platform.h"
@@ -40,6 +43,88 @@ void SetConsoleTitleText() {
 
 void WaitForKeyPress() {
     if (IsConsole(stdin)) std::system("pause");
+}
+
+namespace {
+
+// The console's own output code page while the run has switched it to
+// UTF-8; 0 when it is unchanged.
+volatile LONG keptOutputCodePage = 0;
+
+}  // namespace
+
+void GiveBackConsoleCodePage() {
+    const LONG kept = InterlockedExchange(&keptOutputCodePage, 0);
+    if (kept != 0) SetConsoleOutputCP(static_cast<UINT>(kept));
+}
+
+void SwitchConsoleOutputToUtf8() {
+    static bool givenBackAtExit = false;
+    const UINT own = GetConsoleOutputCP();
+    if (own == 0 || own == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+    InterlockedExchange(&keptOutputCodePage, static_cast<LONG>(own));
+    if (!givenBackAtExit) givenBackAtExit = std::atexit(GiveBackConsoleCodePage) == 0;
+}
+
+std::string Utf8FromConsoleInput(std::wstring& typed, bool& ended) {
+    std::size_t usable = typed.find(L'\x1A');
+    ended = ended || usable != std::wstring::npos;
+    if (!ended)
+        usable = typed.size() > 0 && IS_HIGH_SURROGATE(typed.back()) ? typed.size() - 1 : typed.size();
+    std::wstring line;
+    for (std::size_t k = 0; k < usable; ++k)
+        if (typed[k] != L'\r' || k + 1 == usable || typed[k + 1] != L'\n') line += typed[k];
+    typed.erase(0, ended ? typed.size() : usable);
+    std::string text;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    text.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), text.data(), size,
+                            nullptr, nullptr);
+    return text;
+}
+
+namespace {
+
+// std::cin's source while standard input is a console: the console's wide
+// input, a line at a time, as UTF-8.
+class Utf8ConsoleInput : public std::streambuf {
+public:
+    explicit Utf8ConsoleInput(HANDLE console) : console_(console) {}
+
+protected:
+    int_type underflow() override {
+        while (gptr() == egptr())
+            if (ended_ || !ReadMore()) return traits_type::eof();
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    bool ReadMore() {
+        wchar_t typed[1024];
+        DWORD count = 0;
+        if (!ReadConsoleW(console_, typed, static_cast<DWORD>(std::size(typed)), &count, nullptr) ||
+            count == 0)
+            return false;
+        typed_.append(typed, count);
+        text_ = Utf8FromConsoleInput(typed_, ended_);
+        setg(text_.data(), text_.data(), text_.data() + text_.size());
+        return true;
+    }
+
+    HANDLE console_;
+    std::wstring typed_;
+    std::string text_;
+    bool ended_ = false;
+};
+
+}  // namespace
+
+void UseUtf8Console() {
+    if (IsConsole(stdout) || IsConsole(stderr)) SwitchConsoleOutputToUtf8();
+    // Never destroyed: std::cin may be read until the process ends.
+    if (IsConsole(stdin)) std::cin.rdbuf(new Utf8ConsoleInput(GetStdHandle(STD_INPUT_HANDLE)));
 }
 
 namespace {
@@ -109,7 +194,10 @@ void* FindEntryPoint(LibraryHandle library, const char* name) {
 
 void CloseLibrary(LibraryHandle library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
-void ExitImmediately(int status) { _exit(status); }
+void ExitImmediately(int status) {
+    GiveBackConsoleCodePage();
+    _exit(status);
+}
 
 // Windows byte-range locks are mandatory, so the lock covers one byte far
 // beyond any data: it excludes other lockers without blocking reads and writes.
@@ -509,6 +597,7 @@ namespace {
 // files marked for removal go when their last handle closes.
 BOOL WINAPI EndOnConsoleEvent(DWORD) {
     if (InterruptHook != nullptr) InterruptHook();
+    GiveBackConsoleCodePage();
     for (const InterruptEntry& entry : interruptEntries)
         if (entry.active) RemoveIfStillNamed(entry.name, entry.identity);
     return FALSE;

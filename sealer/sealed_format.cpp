@@ -20,6 +20,9 @@ constexpr std::uint8_t MaxParallelism = 16;
 // Version 1 is opened in memory up to this size of body, and otherwise in
 // two passes, read in pieces of 1 MiB.
 constexpr std::uint64_t Version1InMemory = 8u << 20;
+// Without incremental GCM (Windows) a version-1 body is opened in memory
+// only up to this size.
+constexpr std::uint64_t MaxVersion1InMemory = std::uint64_t{256} << 20;
 constexpr std::size_t Version1Piece = 1u << 20;
 constexpr std::uint64_t MaxChunks = std::uint64_t{1} << 32;
 const std::string Damaged = "wrong passphrase or damaged file";
@@ -255,6 +258,10 @@ bool UnsealStream(std::FILE* in, const unsigned char* header, const std::string&
         return false;
     }
     const std::uint64_t bodySize = size - SealHeaderSize - SealTagSize;
+    if (!IncrementalGcmAvailable() && bodySize > MaxVersion1InMemory) {
+        reason = "a version-1 sealed file over 256 MiB cannot be opened here; unseal it on Linux";
+        return false;
+    }
     if (bodySize <= Version1InMemory || !IncrementalGcmAvailable())
         return OpenVersion1InMemory(in, header, key, bodySize, out, reason);
     return PassOverVersion1(in, header, key, bodySize, nullptr, reason) &&

@@ -3,25 +3,24 @@
 // a program that does not look for EncryptChecked); Decrypt("NAME.proto") writes the compressed
 // "NAME.proto.txt.lx". Neither ever leaves a half-written file, and each says why on standard error, in one
 // line, when it writes nothing.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 
-#include "ending_signals.h"
 #include "io/console_text.h"
 #include "passphrase.h"
 #include "sealed_format.h"
+#include "sealer_system.h"
 
+#ifdef _WIN32
+#define SEALER_EXPORT extern "C" __declspec(dllexport)
+#else
 #define SEALER_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -30,7 +29,7 @@ const std::string SealedSuffix = ".proto";
 
 // One line on standard error; names in it are made inert on a terminal.
 void Complain(const std::string& message) {
-    const std::string shown = isatty(STDERR_FILENO) ? InertText(message, true) : message;
+    const std::string shown = ErrorsOnTerminal() ? InertText(message, true) : message;
     std::fprintf(stderr, "sealer: %s\n", shown.c_str());
 }
 
@@ -54,79 +53,26 @@ std::string SystemReason(const std::string& what, const std::string& name) {
     return what + " " + name + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int descriptor, const unsigned char* content, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t written = write(descriptor, content + done, size - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// The temporary being written, removed by an ending signal (while its name
-// still leads to it) before the program's own handler takes the signal.
-char watchedName[4096];
-dev_t watchedDevice = 0;
-ino_t watchedInode = 0;
-volatile std::sig_atomic_t watching = 0;
-
-void RemoveTemporaryAndPassOn(int number) {
-    struct stat named {};
-    if (watching && lstat(watchedName, &named) == 0 && named.st_dev == watchedDevice &&
-        named.st_ino == watchedInode)
-        unlink(watchedName);
-    watching = 0;
-    PassEndingSignalOn(number);
-}
-
-void WatchTemporary(const std::string& name, int descriptor) {
-    struct stat opened {};
-    if (name.size() >= sizeof watchedName || fstat(descriptor, &opened) != 0) return;
-    std::memcpy(watchedName, name.c_str(), name.size() + 1);
-    watchedDevice = opened.st_dev;
-    watchedInode = opened.st_ino;
-    watching = 1;
-    CatchEndingSignals(RemoveTemporaryAndPassOn);
-}
-
-void StopWatching() {
-    if (!watching) return;
-    watching = 0;
-    PutBackEndingSignals();
-}
-
 // Writes the file under a temporary name in the same folder, readable by
 // its owner only while `fill` writes its content, and renames it into place
 // only once every byte is on disk. The temporary is removed after a failure
 // and by an ending signal. `fill` may give its own reason.
-bool WriteFileInPlace(const std::string& name, const std::function<bool(int)>& fill, mode_t mode,
-                      std::string& reason) {
-    std::string tempName = name + ".XXXXXX";
-    HoldEndingSignals();
-    const int descriptor = mkstemp(tempName.data());
-    if (descriptor >= 0) WatchTemporary(tempName, descriptor);
-    ReleaseEndingSignals();
-    if (descriptor < 0) {
+bool WriteFileInPlace(const std::string& name, const std::function<bool(const ByteWriter&)>& fill,
+                      unsigned permissions, std::string& reason) {
+    Temporary temporary;
+    if (!CreateTemporaryBeside(name, temporary)) {
         reason = SystemReason("cannot create a file beside", name);
         return false;
     }
-    bool ok = fill(descriptor) && fchmod(descriptor, mode) == 0 && fsync(descriptor) == 0;
-    ok = close(descriptor) == 0 && ok;
-    ok = ok && std::rename(tempName.c_str(), name.c_str()) == 0;
+    const ByteWriter writer = [&temporary](const unsigned char* bytes, std::size_t size) {
+        return WriteToTemporary(temporary, bytes, size);
+    };
+    const bool ok = fill(writer) && CommitTemporary(temporary, permissions, name);
     if (!ok) {
         if (reason.empty()) reason = SystemReason("cannot write", name);
-        std::remove(tempName.c_str());
+        DiscardTemporary(temporary);
     }
-    StopWatching();
     return ok;
-}
-
-ByteWriter WriterTo(int descriptor) {
-    return [descriptor](const unsigned char* bytes, std::size_t size) {
-        return WriteAll(descriptor, bytes, size);
-    };
 }
 
 // The compressed file is read as it is sealed, a chunk at a time.
@@ -138,18 +84,17 @@ bool Seal(const std::string& compressedName, std::string& reason) {
     const std::string sealedName =
         compressedName.substr(0, compressedName.size() - CompressedTextSuffix.size()) + SealedSuffix;
     std::FILE* in = std::fopen(compressedName.c_str(), "rb");
-    struct stat status {};
-    if (in == nullptr || fstat(fileno(in), &status) != 0) {
+    if (in == nullptr) {
         reason = SystemReason("cannot open", compressedName);
-        if (in != nullptr) std::fclose(in);
         return false;
     }
     std::string passphrase;
-    bool sealed = ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason) &&
-                  WriteFileInPlace(
-                      sealedName,
-                      [&](int out) { return SealStream(in, passphrase, KdfParams{}, WriterTo(out), reason); },
-                      status.st_mode & 0777, reason);
+    bool sealed =
+        ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason) &&
+        WriteFileInPlace(
+            sealedName,
+            [&](const ByteWriter& out) { return SealStream(in, passphrase, KdfParams{}, out, reason); },
+            PermissionsOfOpenFile(in), reason);
     WipeText(passphrase);
     std::fclose(in);
     return sealed;
@@ -169,8 +114,8 @@ bool Unseal(const std::string& sealedName, std::string& reason) {
                ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase, reason) &&
                WriteFileInPlace(
                    sealedName + CompressedTextSuffix,
-                   [&](int out) { return UnsealStream(in, header, passphrase, WriterTo(out), reason); }, 0600,
-                   reason);
+                   [&](const ByteWriter& out) { return UnsealStream(in, header, passphrase, out, reason); },
+                   0600, reason);
     if (!unsealed && reason == "wrong passphrase or damaged file") reason = sealedName + ": " + reason;
     WipeText(passphrase);
     std::fclose(in);

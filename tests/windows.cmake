@@ -47,3 +47,26 @@ function(corvane_add_wine_e2e_tests)
     set_tests_properties(e2e_under_wine_${part} PROPERTIES TIMEOUT 600 REQUIRED_FILES ${host_tests})
   endforeach()
 endfunction()
+
+# The console's code page needs a console, which Wine makes only for a
+# program started on a terminal: `script` gives the platform tests one.
+function(corvane_add_console_test)
+  find_program(CORVANE_SCRIPT script)
+  if(NOT CORVANE_SCRIPT OR NOT CORVANE_WINE_RUN)
+    return()
+  endif()
+  string(JOIN " " run ${CORVANE_WINE_RUN})
+  add_test(NAME platform_console_on_a_terminal
+           COMMAND ${CMAKE_COMMAND} -E env CORVANE_CONSOLE_REQUIRED=1
+             ${CORVANE_SCRIPT} -qec "${run} $<TARGET_FILE:platform_tests> --gtest_filter=PlatformConsole.*" /dev/null)
+  set_tests_properties(platform_console_on_a_terminal PROPERTIES TIMEOUT 120)
+endfunction()
+
+# The programs we ship need no DLL beside them that Windows lacks.
+function(corvane_add_imports_test target)
+  find_program(CORVANE_OBJDUMP NAMES ${CORVANE_MINGW_TRIPLET}-objdump REQUIRED)
+  add_test(NAME ${target}_imports_only_system_dlls
+           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CORVANE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:${target}>
+             -DALLOWED=kernel32.dll,msvcrt.dll,bcrypt.dll,advapi32.dll
+             -P ${CMAKE_CURRENT_SOURCE_DIR}/windows-imports.cmake)
+endfunction()

@@ -136,7 +136,7 @@ std::string WindowsPath(const std::string& folder) {
 
 void SetEnvironment(const RunOptions& options) {
     for (const auto& [name, value] : options.environment) {
-        if (UnderWine() && name == "LD_LIBRARY_PATH")
+        if (UnderWine() && !options.onHost && name == "LD_LIBRARY_PATH")
             setenv("WINEPATH", WindowsPath(FolderUnderTest(value)).c_str(), 1);
         else
             setenv(name.c_str(), value.c_str(), 1);
@@ -157,8 +157,13 @@ void SetLimits(const RunOptions& options) {
 }
 
 std::vector<std::string> CommandWords(const std::vector<std::string>& args, const RunOptions& options) {
-    std::vector<std::string> words = ProgramCommand(args);
-    if (!options.program.empty()) words[UnderWine() ? 1 : 0] = options.program;
+    std::vector<std::string> words{CORVANE_BINARY};
+    if (options.onHost) {
+        words.insert(words.end(), args.begin(), args.end());
+    } else {
+        words = ProgramCommand(args);
+        if (!options.program.empty()) words[UnderWine() ? 1 : 0] = options.program;
+    }
     words.insert(words.begin(), options.prefix.begin(), options.prefix.end());
     return words;
 }
@@ -247,7 +252,8 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
         if (promptSeen == steady_clock::time_point{}) {
             if (TerminalText(shown).find(options.typeKeyAfter) != std::string::npos) promptSeen = now;
         } else if (!exited && now - promptSeen > milliseconds(300)) {
-            result.keyTyped = write(terminal, "k", 1) == 1;
+            const std::string& keys = options.keysTyped;
+            result.keyTyped = write(terminal, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
         }
     }
     if (!exited) {

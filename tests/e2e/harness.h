@@ -23,6 +23,9 @@ struct RunOptions {
     long fileSizeLimit = -1;      // RLIMIT_FSIZE in bytes for the child, SIGXFSZ ignored
     long addressSpaceLimit = -1;  // RLIMIT_AS in bytes for the child
     std::string program;          // another copy of the program to run, empty for CorvaneBinary()
+    // This Linux build's own program instead of the one under test, run as
+    // on Linux also while the tests drive corvane.exe under Wine.
+    bool onHost = false;
     // Words that start the program: "/usr/bin/setpriv --reuid=..." to run it
     // as another user, "/usr/bin/timeout" to bound a run that may hang.
     std::vector<std::string> prefix;
@@ -31,6 +34,7 @@ struct RunOptions {
     // program still runs a moment later, one key is typed.
     bool onTerminal = false;
     std::string typeKeyAfter;
+    std::string keysTyped = "k";  // what is typed then
     // Only standard error on a terminal of its own; err is what it showed,
     // and standard input and output are files as usual.
     bool errorOnTerminal = false;

@@ -872,8 +872,14 @@ TEST(Interrupts, AnInterruptedKeyWaitGivesTheTerminalBack) {
 }
 
 #ifdef SEALER_PLUGIN_DIR
+// The sealer tests that need signals or address-space limits, which do not
+// reach a program under Wine.
+const char* const SealerNotUnderWine =
+    "signals and address-space limits do not reach a program under Wine; the Sealer tests cover the "
+    "Windows sealer";
+
 TEST(Interrupts, ThePassphrasePromptKeepsTheProgramsOwnHandling) {
-    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    if (UnderWine()) GTEST_SKIP() << SealerNotUnderWine;
     Sandbox box;
     box.Write("notes.txt", "meet me at noon");
     RunOptions sealer = WithPlugin(SEALER_PLUGIN_DIR);
@@ -941,7 +947,7 @@ void ExpectUnsealingRefused(const Sandbox& box, const std::string& name, const s
 }
 
 TEST(SealedFiles, CostlyKeyDerivationAndFilesNotSealedAreRefusedAtOnce) {
-    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    if (UnderWine()) GTEST_SKIP() << SealerNotUnderWine;
     Sandbox box;
     // 152 bytes asking for scrypt with N = 2^20, r = 2, p = 16: within the
     // memory bound, but 256 times the work of the parameters written now.
@@ -960,7 +966,7 @@ TEST(SealedFiles, CostlyKeyDerivationAndFilesNotSealedAreRefusedAtOnce) {
 }
 
 TEST(SealedFiles, LargeFilesAreUnsealedBlockByBlock) {
-    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    if (UnderWine()) GTEST_SKIP() << SealerNotUnderWine;
     Sandbox box;
     const std::string text = Text(5 << 20, 3);
     box.Write("big.txt", text);
@@ -986,7 +992,7 @@ TEST(SealedFiles, LargeFilesAreUnsealedBlockByBlock) {
 // Sealing streams: a text far larger than the address space the run may
 // take is sealed and unsealed all the same.
 TEST(SealedFiles, LargeTextsAreSealedInBoundedMemory) {
-    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    if (UnderWine()) GTEST_SKIP() << SealerNotUnderWine;
     Sandbox box;
     const std::string text = Text(40 << 20, 5);
     box.Write("big.txt", text);
@@ -1007,7 +1013,7 @@ TEST(SealedFiles, LargeTextsAreSealedInBoundedMemory) {
 // byte is written, so no file size limit is reached, and an ending signal
 // during that check leaves nothing behind.
 TEST(SealedFiles, ASparseVersion1FileWritesNothingAndSignalsLeaveNothing) {
-    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    if (UnderWine()) GTEST_SKIP() << SealerNotUnderWine;
     Sandbox box;
     box.Write("holes.proto", std::string("CVSL\x01\x0e\x08\x01", 8) + std::string(28, '\x5a'));
     fs::resize_file(box.path("holes.proto"), 3ull << 29);

@@ -138,32 +138,74 @@ TEST(Windows, ALibraryLoadedToTheEndIsDetachedOnlyOnWindows) {
     EXPECT_EQ(box.Files(), (std::vector<std::string>{"a", "calls.log"}));
 }
 
-TEST(Windows, NarrowNamesAreInTheAnsiCodePage) {
-    // The file system names the file in UTF-8; the Windows program's narrow
-    // strings (the argument, the messages, the plug-in's path) carry the
-    // name in the ANSI code page 1252, where "é" is the one byte 0xE9.
+TEST(Windows, NarrowNamesAreUtf8) {
+    // corvane.exe's manifest makes UTF-8 its ANSI code page: its narrow
+    // strings (the argument, the messages, the plug-in's path) carry a name
+    // in UTF-8, as on Linux, whatever the system's code page.
     Sandbox box;
-    const std::string name = "dé.proto";
-    const std::string seen = UnderWine() ? "d\xE9.proto" : name;
+    const std::string name = "dé 日本.proto";
     const std::string text = Text(8000);
     box.Write(name, Compressed(text));
     RunResult run = box.Run({name}, "", WithPlugin(RECORDER_PLUGIN_DIR, box));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, Banner + "recorder: Decrypt " + seen + "\n" + Written());
-    EXPECT_EQ(box.Read("calls.log"), "load\nDecrypt " + seen + " " + std::to_string(seen.size()) +
-                                         " exists\nunload " + seen + ".txt.lx exists\n");
+    EXPECT_EQ(run.out, Banner + "recorder: Decrypt " + name + "\n" + Written());
+    EXPECT_EQ(box.Read("calls.log"), "load\nDecrypt " + name + " " + std::to_string(name.size()) +
+                                         " exists\nunload " + name + ".txt.lx exists\n");
     EXPECT_EQ(box.Files(), (std::vector<std::string>{"calls.log", name, name + ".txt"}));
     EXPECT_TRUE(box.Read(name + ".txt") == text);
 
     run = box.Run({"missing é"});
-    EXPECT_EQ(run.err, "错误: 无法打开文件 missing " + std::string(UnderWine() ? "\xE9" : "é") + "\n");
+    EXPECT_EQ(run.err, "错误: 无法打开文件 missing é\n");
+}
+
+TEST(Windows, NamesInAnyScriptRoundTrip) {
+    Sandbox box;
+    const std::string text = Text(5000);
+    const std::string compressed = Compressed(text);
+    fs::create_directory(box.path("dossier é 日本"));
+    fs::create_directory(box.path("é日本"));
+    // Given as the argument, blanks and all.
+    for (const std::string name : {"résumé-日本.txt", "dossier é 日本/r é 日本"}) {
+        box.Write(name, text);
+        RunResult run = box.Run({name});
+        EXPECT_EQ(run.out, Banner + NoPlugin + Done) << name;
+        EXPECT_TRUE(box.Read(name + ".lx") == compressed) << name;
+        fs::remove(box.path(name));
+        run = box.Run({name + ".lx"});
+        EXPECT_EQ(run.out, Banner + NoPlugin + Written()) << name;
+        EXPECT_TRUE(box.Exists(name) && box.Read(name) == text) << name;
+    }
+    // Typed at the menu's prompts (standard input redirected): one word each.
+    const std::string typed = "é日本/ré日本.txt";
+    box.Write(typed, text);
+    RunResult run = box.Run({}, "1\n" + typed + "\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(box.Read(typed + ".lx") == compressed);
+    run = box.Run({}, "2\n" + typed + ".lx é日本/日本\n");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(box.Exists("é日本/日本") && box.Read("é日本/日本") == text);
+}
+
+TEST(Windows, NamesTypedOnAConsoleArriveAsUtf8) {
+    // Typed on a terminal (under Wine a console, read as wide characters).
+    Sandbox box;
+    const std::string text = Text(5000);
+    box.Write("日本é.txt", text);
+    RunOptions terminal;
+    terminal.onTerminal = true;
+    terminal.typeKeyAfter = "2: extract :";
+    terminal.keysTyped = "1 日本é.txt\r";
+    RunResult run = box.Run({}, "", terminal);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(run.keyTyped);
+    EXPECT_TRUE(box.Exists("日本é.txt.lx") && box.Read("日本é.txt.lx") == Compressed(text)) << run.out;
 }
 
 TEST(Windows, NamesWindowsCannotHoldAreNotOpened) {
-    // Outside the ANSI code page a character arrives as '?'; Windows drops
-    // trailing blanks and refuses control characters and wildcards.
+    // Windows drops trailing blanks and refuses control characters and
+    // wildcards.
     Sandbox box;
-    for (const std::string name : {"名前.txt", "trail ", "tab\there", "line\nbreak", "*?[]"}) {
+    for (const std::string name : {"trail ", "tab\there", "line\nbreak", "*?[]"}) {
         box.Write(name, "abracadabra");
         RunResult run = box.Run({name});
         if (UnderWine()) {

@@ -11,6 +11,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -333,5 +334,52 @@ TEST(PlatformExit, ImmediateExitSkipsTheCleanUpNormalExitRuns) {
     EXPECT_EQ(fs::file_size(path), 7u);
     fs::remove(path);
 }
+
+#ifdef _WIN32
+TEST(PlatformConsole, TypedWideInputArrivesAsUtf8) {
+    bool ended = false;
+    std::wstring typed = L"r\u00E9sum\u00E9 \u65E5\u672C.txt\r\n";
+    EXPECT_EQ(Utf8FromConsoleInput(typed, ended), "résumé 日本.txt\n");
+    EXPECT_TRUE(typed.empty());
+
+    // A pair split between two reads is joined; a lone half becomes U+FFFD.
+    typed = L"a\xD83D";
+    EXPECT_EQ(Utf8FromConsoleInput(typed, ended), "a");
+    EXPECT_EQ(typed, L"\xD83D");
+    typed += L"\xDE00\xDC00\r";
+    EXPECT_EQ(Utf8FromConsoleInput(typed, ended), "\xF0\x9F\x98\x80\xEF\xBF\xBD\r");
+    EXPECT_FALSE(ended);
+
+    // Ctrl-Z ends the input: nothing after it is taken.
+    typed = L"2 x\x1A\r\nmore";
+    EXPECT_EQ(Utf8FromConsoleInput(typed, ended), "2 x");
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(typed.empty());
+}
+
+// The code page belongs to the console, which a death test's child shares:
+// each way out of the child must give the parent its code page back.
+TEST(PlatformConsole, TheConsoleGetsItsCodePageBackOnEveryWayOut) {
+    // Wine makes a console only for a program started on a terminal; the
+    // Windows tests run this one there once more, where it must not skip.
+    const UINT own = GetConsoleOutputCP();
+    if (own == 0 && std::getenv("CORVANE_CONSOLE_REQUIRED") != nullptr) FAIL() << "no console";
+    if (own == 0) GTEST_SKIP() << "no console";
+    ASSERT_TRUE(SetConsoleOutputCP(850));
+    SwitchConsoleOutputToUtf8();
+    EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+    GiveBackConsoleCodePage();
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+    auto switchThenEnd = [](void (*end)(int)) {
+        SwitchConsoleOutputToUtf8();
+        if (GetConsoleOutputCP() == CP_UTF8) end(5);
+    };
+    EXPECT_EXIT(switchThenEnd(ExitNormally), testing::ExitedWithCode(5), "");
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+    EXPECT_EXIT(switchThenEnd(ExitImmediately), testing::ExitedWithCode(5), "");
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+    SetConsoleOutputCP(own);
+}
+#endif
 
 }  // namespace
