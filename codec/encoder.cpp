@@ -6,56 +6,36 @@
 
 #include "codec/bit_buffer.h"
 #include "codec/chunk_output.h"
+#include "codec/encode_kernel.h"
 #include "io/shared_io.h"
 #include "model/frequency_table.h"
 
 std::int32_t OutputIndex = -1;
 std::int32_t BulkSize = ChunkSize;
 bool UseReferenceCodec = false;
+unsigned ForcedGroupSize = 0;
 EncodingTable EncodeCodes;
 
-namespace {
+static_assert(LongestWordCode == LongestFastCode);
 
-// Counts of the encoded values, one table for each place in a group of
-// four, so that repeated values do not wait on one another's increments.
-using PartialCounts = std::uint32_t[4][256];
+namespace {
 
 void PutCode(BitWriter& writer, std::uint8_t value) {
     PutBits(writer, EncodeCodes.codes[value], EncodeCodes.lengths[value]);
 }
 
-// As many codes between stores as fit the buffer beside the at most 7 bits
-// of an unfinished byte: codesPerStore codes of at most
-// LongestFastCode / codesPerStore bits each. A value without a code puts
-// nothing; the counts show it afterwards.
-template <unsigned codesPerStore>
-void EncodeInGroups(BitWriter& writer, const std::uint8_t* bytes, std::size_t length, PartialCounts& counts) {
-    BitWriter local = writer;  // in registers, whatever the counts' stores
-    std::size_t k = 0;
-    for (; k + codesPerStore <= length; k += codesPerStore) {
-        for (unsigned j = 0; j < codesPerStore; ++j) {
-            PutCode(local, bytes[k + j]);
-            ++counts[j % 4][bytes[k + j]];
-        }
-        FlushWholeBytes(local);
-    }
-    for (; k < length; ++k) {
-        PutCode(local, bytes[k]);
-        ++counts[0][bytes[k]];
-        FlushWholeBytes(local);
-    }
-    writer = local;
-}
-
-// The guarded path for hand-made codes longer than LongestFastCode: those
-// go in pieces of 56 bits, one store after each.
-void EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
-                         PartialCounts& counts) {
+// The guarded path for hand-made codes longer than LongestWordCode: those
+// go in pieces of 56 bits, one store after each. True when a value without
+// a code came by.
+bool EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
+                         PlaceCounts& counts) {
     constexpr std::size_t Piece = 56;
+    bool withoutCode = false;
     for (std::size_t k = 0; k < length; ++k) {
         const std::uint8_t value = bytes[k];
         ++counts[0][value];
-        if (EncodeCodes.lengths[value] <= LongestFastCode) {
+        withoutCode |= EncodeCodes.lengths[value] == 0;
+        if (EncodeCodes.lengths[value] <= LongestWordCode) {
             PutCode(writer, value);
             FlushWholeBytes(writer);
             continue;
@@ -67,25 +47,7 @@ void EncodeWithLongCodes(BitWriter& writer, const std::uint8_t* bytes, std::size
             FlushWholeBytes(writer);
         }
     }
-}
-
-// Encodes the bytes and counts them into the partial counts.
-void EncodeAndCount(BitWriter& writer, const std::uint8_t* bytes, std::size_t length,
-                    PartialCounts& partial) {
-    const unsigned longest = EncodeCodes.longest;
-    if (longest > LongestFastCode) {
-        EncodeWithLongCodes(writer, bytes, length, partial);
-    } else if (longest > LongestFastCode / 2) {
-        EncodeInGroups<1>(writer, bytes, length, partial);
-    } else if (longest > LongestFastCode / 3) {
-        EncodeInGroups<2>(writer, bytes, length, partial);
-    } else if (longest > LongestFastCode / 4) {
-        EncodeInGroups<3>(writer, bytes, length, partial);
-    } else if (longest > LongestFastCode / 8) {
-        EncodeInGroups<4>(writer, bytes, length, partial);
-    } else {
-        EncodeInGroups<8>(writer, bytes, length, partial);
-    }
+    return withoutCode;
 }
 
 // The partial counts are added up before one of them can pass 2^32: one
@@ -95,10 +57,30 @@ constexpr std::uint64_t MostUnadded = std::uint64_t{1} << 31;
 struct EncodeRun {
     ChunkOutput output;
     BitWriter writer = {};
-    PartialCounts partial = {};
+    CodeWords words = {};  // of EncodeCodes, when no code is longer than LongestWordCode
+    unsigned groupSize = 1;
+    PlaceCounts partial = {};
     std::uint64_t counts[256] = {};  // of the encoded values, but for those in partial
     std::uint64_t unadded = 0;       // bytes in partial
 };
+
+void PrepareWords(EncodeRun& run) {
+    if (EncodeCodes.longest > LongestWordCode) return;
+    MakeCodeWords(run.words, EncodeCodes.codes, EncodeCodes.lengths);
+    std::uint64_t saved[256];
+    for (int value = 0; value < 256; ++value) saved[value] = SavedFrequencies[value].count;
+    run.groupSize = ForcedGroupSize != 0 ? ForcedGroupSize : ChooseGroupSize(run.words, saved);
+}
+
+// Encodes the bytes and counts them into the partial counts; a value
+// without a code is fatal.
+void EncodeAndCount(EncodeRun& run, const std::uint8_t* bytes, std::size_t length) {
+    const bool withoutCode =
+        EncodeCodes.longest > LongestWordCode
+            ? EncodeWithLongCodes(run.writer, bytes, length, run.partial)
+            : !EncodeBytes(run.writer, bytes, length, run.words, run.groupSize, &run.partial);
+    if (withoutCode) Fatal("wrong tree find list.");
+}
 
 void AddPartialCounts(EncodeRun& run) {
     for (int value = 0; value < 256; ++value) {
@@ -108,21 +90,6 @@ void AddPartialCounts(EncodeRun& run) {
         }
     }
     run.unadded = 0;
-}
-
-// A few bytes are looked at themselves; a longer run's values in the counts.
-void RefuseValuesWithoutCode(const std::uint8_t* bytes, std::size_t length, const PartialCounts& partial) {
-    constexpr std::size_t FewBytes = 1024;
-    bool withoutCode = false;
-    if (length < FewBytes) {
-        for (std::size_t k = 0; k < length; ++k) withoutCode |= EncodeCodes.lengths[bytes[k]] == 0;
-    } else {
-        for (int value = 0; value < 256; ++value) {
-            for (const auto& table : partial)
-                withoutCode |= table[value] != 0 && EncodeCodes.lengths[value] == 0;
-        }
-    }
-    if (withoutCode) Fatal("wrong tree find list.");
 }
 
 // How many codes surely fit the rest of the chunk, with the at most 7 bits
@@ -145,8 +112,7 @@ void EncodeBlock(EncodeRun& run, const std::uint8_t* bytes, std::size_t length) 
         }
         std::uint8_t* start = FreePart(run.output);
         run.writer.out = start;
-        EncodeAndCount(run.writer, bytes, codes, run.partial);
-        RefuseValuesWithoutCode(bytes, codes, run.partial);
+        EncodeAndCount(run, bytes, codes);
         CommitToChunk(run.output, static_cast<std::size_t>(run.writer.out - start));
         run.unadded += codes;
         if (run.unadded >= MostUnadded) AddPartialCounts(run);
@@ -169,6 +135,7 @@ int EncodePayload(std::int32_t chunkSize) {
     const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, (EncodeCodes.longest + 7) / 8 + 1);
     const auto buffer = NewChunkBuffer(outputSize);
     EncodeRun run{{buffer.get(), outputSize, WriteToDataSink}};
+    PrepareWords(run);
     const std::uint64_t expected = SavedTotal();
     std::uint64_t consumed = 0;
     while (const std::size_t got = ReadBytes(SourceStream, input.get(), size)) {

@@ -25,6 +25,12 @@ extern std::int32_t BulkSize;
 // two paths against each other through the whole program.
 extern bool UseReferenceCodec;
 
+// When not 0, the fast encoder puts this many codes between stores (a size
+// the encode kernel offers) instead of the one it chooses from the counts;
+// set only by tests and fuzz targets, so that every group size meets every
+// code length.
+extern unsigned ForcedGroupSize;
+
 // Index of the last byte in the output buffer; -1 when empty.
 extern std::int32_t OutputIndex;
 

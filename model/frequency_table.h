@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/count_kernel.h"
+
 struct TreeNode;
 
 struct SymbolStat {
@@ -37,9 +39,6 @@ inline constexpr std::uint64_t LargestStorableCount = 0xFFFFFFFFull;
 inline constexpr std::size_t CountBlockSize = std::size_t{1} << 18;
 void CountBytes();
 
-// Adds the number of times each byte value occurs in the bytes to counts,
-// which is indexed by byte value.
-void AddByteCounts(std::uint64_t (&counts)[256], const std::uint8_t* bytes, std::size_t length);
 void SnapshotCounts();
 
 // The sum of SavedFrequencies' counts: the length of the original data.
