@@ -117,12 +117,12 @@ void BenchFile(const char* path, int turns) {
     Bytes payload(plainOut.begin(), plainOut.begin() + static_cast<long>(payloadBytes));
     payload.resize(payloadBytes + Slack);
 
-    plain_decoder decoder;
-    if (plain_decoder_init(&decoder, file.codes, file.lengths) != 0) Fail("out of memory");
-    std::uint64_t half = 0;
-    for (std::size_t k = 0; k < size / 2; ++k) half += file.lengths[data[k]];
     auto table = std::make_unique<DecodingTable>();
     BuildDecodingTable(*table, TreeRoot);
+    plain_decoder decoder;
+    if (plain_decoder_init(&decoder, table->entries, file.codes, file.lengths) != 0) Fail("out of memory");
+    std::uint64_t half = 0;
+    for (std::size_t k = 0; k < size / 2; ++k) half += file.lengths[data[k]];
     auto tally = std::make_unique<DecodeTally>();
     Bytes decoded(size + Slack);
     std::size_t kernelDecoded = 0;

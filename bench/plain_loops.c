@@ -80,9 +80,11 @@ uint64_t plain_encode(const uint8_t *in, size_t size, const uint64_t codes[256],
  * bit 15 set, the slot of the second-level table in bits 0-11. */
 enum { LONG_ENTRY = 0x8000 };
 
-int plain_decoder_init(plain_decoder *decoder, const uint64_t codes[256], const uint8_t lengths[256]) {
+int plain_decoder_init(plain_decoder *decoder, const uint32_t entries[4096], const uint64_t codes[256],
+                       const uint8_t lengths[256]) {
     unsigned longest = 0, slots = 0;
     memset(decoder, 0, sizeof *decoder);
+    decoder->entries = entries;
     for (int value = 0; value < 256; ++value) longest = lengths[value] > longest ? lengths[value] : longest;
     decoder->second_bits = longest > 12 ? longest - 12 : 0;
     for (int value = 0; value < 256; ++value) {
@@ -142,59 +144,55 @@ static inline uint8_t decode_one(const plain_decoder *decoder, reader *r) {
     return (uint8_t)entry;
 }
 
-static unsigned symbols_per_refill(const plain_decoder *decoder) {
-    return plain_codes_per_store(decoder->second_bits + 12) > 4 ? 4 : plain_codes_per_store(decoder->second_bits + 12);
+/* Four lookups a refill, each storing its symbols at once; a code longer
+ * than the table goes through the one-symbol tables with refills around. */
+static inline uint8_t *decode_entry(const plain_decoder *decoder, reader *r, uint8_t *out) {
+    const uint32_t entry = decoder->entries[r->bits >> 52];
+    const uint32_t symbols = entry >> 8;
+    if ((entry & 0xC0) == 0) {
+        refill(r);
+        *out = decode_one(decoder, r);
+        refill(r);
+        return out + 1;
+    }
+    memcpy(out, &symbols, 4);
+    r->bits <<= entry & 63;
+    r->count -= entry & 63;
+    return out + (entry >> 6 & 3);
 }
 
-#define DECODE_RUN(per_refill, body)                        \
-    for (; left >= per_refill; left -= per_refill) {        \
-        body                                                \
-    }
-#define ONE_READER(per_refill)                                                     \
-    DECODE_RUN(per_refill, refill(&first);                                        \
-               for (unsigned j = 0; j < per_refill; ++j) * out++ = decode_one(decoder, &first);)
-
-static void decode_tail(const plain_decoder *decoder, reader *r, uint8_t *out, size_t left) {
-    for (; left > 0; --left) {
+static void decode_tail(const plain_decoder *decoder, reader *r, uint8_t *out, const uint8_t *end) {
+    while (out < end) {
         refill(r);
         *out++ = decode_one(decoder, r);
     }
 }
 
+enum { MOST_A_STEP = 12 };
+
 void plain_decode(const plain_decoder *decoder, const uint8_t *in, uint8_t *out, size_t symbols) {
     reader first = reader_at(in, 0);
-    size_t left = symbols;
-    switch (symbols_per_refill(decoder)) {
-    case 4: ONE_READER(4) break;
-    case 3: ONE_READER(3) break;
-    case 2: ONE_READER(2) break;
-    default: ONE_READER(1) break;
+    const uint8_t *end = out + symbols;
+    while (end - out >= MOST_A_STEP) {
+        refill(&first);
+        for (int j = 0; j < 4; ++j) out = decode_entry(decoder, &first, out);
     }
-    decode_tail(decoder, &first, out, left);
+    decode_tail(decoder, &first, out, end);
 }
-
-#define TWO_READERS(per_refill)                                                    \
-    for (; left >= per_refill && second_left >= per_refill;                        \
-         left -= per_refill, second_left -= per_refill) {                          \
-        refill(&first);                                                            \
-        refill(&second);                                                           \
-        for (unsigned j = 0; j < per_refill; ++j) {                                \
-            *out++ = decode_one(decoder, &first);                                  \
-            *second_out++ = decode_one(decoder, &second);                          \
-        }                                                                          \
-    }
 
 void plain_decode2(const plain_decoder *decoder, const uint8_t *in, uint8_t *out, size_t symbols,
                    size_t second_from, uint64_t second_start) {
     reader first = reader_at(in, 0), second = reader_at(in, second_start);
     uint8_t *second_out = out + second_from;
-    size_t left = second_from, second_left = symbols - second_from;
-    switch (symbols_per_refill(decoder)) {
-    case 4: TWO_READERS(4) break;
-    case 3: TWO_READERS(3) break;
-    case 2: TWO_READERS(2) break;
-    default: TWO_READERS(1) break;
+    const uint8_t *first_end = second_out, *end = out + symbols;
+    while (first_end - out >= MOST_A_STEP && end - second_out >= MOST_A_STEP) {
+        refill(&first);
+        refill(&second);
+        for (int j = 0; j < 4; ++j) {
+            out = decode_entry(decoder, &first, out);
+            second_out = decode_entry(decoder, &second, second_out);
+        }
     }
-    decode_tail(decoder, &first, out, left);
-    decode_tail(decoder, &second, second_out, second_left);
+    decode_tail(decoder, &first, out, first_end);
+    decode_tail(decoder, &second, second_out, end);
 }

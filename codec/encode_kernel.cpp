@@ -1,10 +1,6 @@
 #include "codec/encode_kernel.h"
 
-#include <array>
-
 namespace {
-
-constexpr std::array<unsigned, 11> GroupSizes = {16, 12, 10, 8, 7, 6, 5, 4, 3, 2, 1};
 
 // How much of the time groups of groupSize codes pass GroupBits, from the
 // distribution of one code's length.

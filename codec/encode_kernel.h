@@ -30,7 +30,9 @@ void MakeCodeWords(CodeWords& words, const std::uint64_t (&codes)[256], const un
 // unfinished byte they stay below 64, so that a store needs no care for a
 // full buffer.
 inline constexpr unsigned GroupBits = 56;
-inline constexpr unsigned MostCodesPerGroup = 16;
+
+// The group sizes the kernel offers, largest first.
+inline constexpr unsigned GroupSizes[] = {16, 12, 10, 8, 7, 6, 5, 4, 3, 2, 1};
 
 // The group size for these codes when the values occur `counts` times (by
 // value): the largest whose groups rarely pass GroupBits, taking the values
@@ -42,8 +44,8 @@ unsigned ChooseGroupSize(const CodeWords& words, const std::uint64_t (&counts)[2
 inline constexpr unsigned CountPlaces = 4;
 using PlaceCounts = std::uint32_t[CountPlaces][256];
 
-// Puts the codes of the bytes into the writer, groupSize codes (a size
-// ChooseGroupSize can return) between stores, and adds each byte to
+// Puts the codes of the bytes into the writer, groupSize codes (one of
+// GroupSizes) between stores, and adds each byte to
 // `counts` when it is given (at most 2^31 bytes between two emptyings of
 // the counts). Stores 8 bytes at writer.out each time, so 8 bytes past the
 // last whole byte must be writable. Returns false when a byte without a

@@ -31,8 +31,9 @@ void RunRefusable(void (*call)(void*), std::int32_t chunkSize, bool reference, M
 
 }  // namespace
 
-MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference) {
+MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference, void (*setKnobs)()) {
     ResetProgramState();
+    if (setKnobs != nullptr) setKnobs();
     MemorySink payload, header;
     SourceStream = ReadStreamOver(input);
     DataSink = OpenSink(payload);

@@ -52,6 +52,7 @@ void ResetProgramState() {
     OutputIndex = -1;
     BulkSize = ChunkSize;
     UseReferenceCodec = false;
+    ForcedGroupSize = 0;
     DecodeLaneCount = ShippedLaneCount;
     LaneWindowBits = ShippedLaneWindowBits;
     LaneStretchBytes = ShippedLaneStretchBytes;
