@@ -1,11 +1,10 @@
 // Times the coding kernels in memory on each file named, each beside its
 // plain loop (bench/plain_loops.c), zlib's Huffman-only deflate and memcpy,
-// in alternating turns, and prints one line a measurement:
-//
-//   file<TAB>phase<TAB>what<TAB>GB/s (median over turns)<TAB>ratio to the plain loop (median)
-//
-// Every output is checked against the plain loop's; a difference fails the
-// run. bench/run --memory runs it and makes the tables.
+// all in each of several turns, and prints a table row a file: GB/s of the
+// original (medians over the turns) and the kernel's speed over its plain
+// loop's (the median of the turns' ratios). The group size and the cost of
+// the encoder's count go to standard error. Every output is checked against
+// the plain loop's; a difference fails the run. bench/run --memory runs it.
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "codec/code_tables.h"
+#include "codec/decode_lanes.h"
 #include "codec/decoder.h"
 #include "codec/encode_kernel.h"
 #include "codec/encoder.h"
@@ -76,11 +76,38 @@ void MakeCodes(const Bytes& data, FileCodes& file) {
     MakeCodeWords(file.words, EncodeCodes.codes, EncodeCodes.lengths);
 }
 
+// One loop timed in every turn, and the loop it is held against.
 struct Measured {
-    std::string phase, what;
+    std::string key, against;
     std::function<void()> work;
-    std::vector<double> speeds = {};
+    std::vector<double> speeds = {};  // GB/s of the original, one a turn
+    std::vector<double> ratios = {};  // to `against` in the same turn
 };
+
+// The payload in stretches of lanes as the decoder takes them, each
+// stretch's output copied on; the rest in one lane. Returns the symbols
+// decoded.
+std::size_t DecodeWithLanes(const DecodingTable& table, const Bytes& payload, std::uint64_t bits,
+                            Bytes& out) {
+    static LaneSet lanes;
+    static DecodeTally tally;
+    if (lanes.lanes.empty()) PrepareLanes(lanes);
+    std::uint64_t position = 0;
+    std::size_t produced = 0;
+    const std::uint64_t stretch = 8 * std::uint64_t{LaneStretchBytes};
+    while (position + stretch <= bits) {
+        DecodeInLanes(lanes, table, payload.data(), position, position + stretch, tally);
+        for (const DecodeLane& lane : lanes.lanes) {
+            const std::size_t length = static_cast<std::size_t>(lane.out - lane.buffer.get()) - lane.from;
+            std::memcpy(out.data() + produced, lane.buffer.get() + lane.from, length);
+            produced += length;
+        }
+    }
+    const std::uint8_t* end = DecodeBitRange(table, payload.data(), position, bits, out.data() + produced,
+                                             out.data() + out.size() - 64, tally);
+    tally = DecodeTally{};
+    return std::min(static_cast<std::size_t>(end - out.data()), out.size() - 64);
+}
 
 Bytes ReadFile(const char* path) {
     std::ifstream stream(path, std::ios::binary);
@@ -143,36 +170,36 @@ void BenchFile(const char* path, int turns) {
     deflateHuffman();
 
     std::vector<Measured> all = {
-        {"count", "plain (4 tables)",
+        {"count plain", "",
          [&] {
              std::uint32_t counts[4][256] = {};
              plain_count(data.data(), size, counts);
              sink += counts[0][1];
          }},
-        {"count", "corvane",
+        {"count", "count plain",
          [&] {
              std::uint64_t counts[256] = {};
              AddByteCounts(counts, data.data(), size);
              sink += counts[1];
          }},
-        {"encode", "plain", [&] { plainEncode(nullptr); }},
-        {"encode", "plain, counting",
+        {"encode plain", "", [&] { plainEncode(nullptr); }},
+        {"encode plain counting", "encode plain",
          [&] {
              std::uint32_t counts[256] = {};
              plainEncode(counts);
              sink += counts[1];
          }},
-        {"encode", "corvane", [&] { kernelEncode(nullptr); }},
-        {"encode", "corvane, counting",
+        {"encode unchecked", "encode plain", [&] { kernelEncode(nullptr); }},
+        {"encode", "encode plain",
          [&] {
              PlaceCounts counts = {};
              kernelEncode(&counts);
              sink += counts[0][1];
          }},
-        {"decode", "plain", [&] { plain_decode(&decoder, payload.data(), decoded.data(), size); }},
-        {"decode", "plain, two readers",
+        {"decode plain", "", [&] { plain_decode(&decoder, payload.data(), decoded.data(), size); }},
+        {"decode plain two", "decode plain",
          [&] { plain_decode2(&decoder, payload.data(), decoded.data(), size, size / 2, half); }},
-        {"decode", "corvane",
+        {"decode one lane", "decode plain",
          [&] {
              std::uint64_t position = 0;
              const std::uint8_t* end = DecodeBitRange(*table, payload.data(), position, plainBits,
@@ -180,26 +207,25 @@ void BenchFile(const char* path, int turns) {
              kernelDecoded = static_cast<std::size_t>(end - decoded.data());
              *tally = DecodeTally{};
          }},
-        {"zlib", "deflate Z_HUFFMAN_ONLY", deflateHuffman},
-        {"zlib", "inflate",
+        {"decode lanes", "decode plain two",
+         [&] { kernelDecoded = DecodeWithLanes(*table, payload, plainBits, decoded); }},
+        {"deflate", "", deflateHuffman},
+        {"inflate", "",
          [&] {
              uLongf length = static_cast<uLongf>(decoded.size());
              if (uncompress(decoded.data(), &length, deflated.data(), deflatedSize) != Z_OK) Fail("inflate");
          }},
-        {"copy", "memcpy", [&] { std::memcpy(kernelOut.data(), data.data(), size); }},
+        {"memcpy", "", [&] { std::memcpy(kernelOut.data(), data.data(), size); }},
     };
-    std::map<std::string, std::vector<double>> ratios;
     for (int turn = 0; turn < turns; ++turn) {
-        std::map<std::string, double> plainSpeed;
+        std::map<std::string, double> speeds;
         for (Measured& measured : all) {
             double best = 1e30;
             for (int pass = 0; pass < 3; ++pass) best = std::min(best, Seconds(measured.work));
             const double speed = static_cast<double>(size) / best / 1e9;
             measured.speeds.push_back(speed);
-            if (measured.what == "plain" || measured.what == "plain (4 tables)")
-                plainSpeed[measured.phase] = speed;
-            if (plainSpeed.count(measured.phase))
-                ratios[measured.phase + measured.what].push_back(speed / plainSpeed[measured.phase]);
+            speeds[measured.key] = speed;
+            if (!measured.against.empty()) measured.ratios.push_back(speed / speeds[measured.against]);
         }
     }
     plain_decode(&decoder, payload.data(), decoded.data(), size);
@@ -212,17 +238,31 @@ void BenchFile(const char* path, int turns) {
     if (!std::equal(data.begin(), data.begin() + static_cast<long>(kernelDecoded), decoded.begin()) ||
         kernelDecoded + 2 * MostSymbolsPerStep < size)
         Fail("the decode kernel differs");
+    kernelDecoded = DecodeWithLanes(*table, payload, plainBits, decoded);
+    if (!std::equal(data.begin(), data.begin() + static_cast<long>(kernelDecoded), decoded.begin()) ||
+        kernelDecoded + 2 * MostSymbolsPerStep < size)
+        Fail("the lanes differ");
     plain_decoder_free(&decoder);
 
     const char* name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;
-    std::printf("%s\tcodes\tlongest %u, plain %u a store, corvane groups of %u\t\t\n", name, file.longest,
-                perStore, groupSize);
-    for (const Measured& measured : all) {
-        const auto ratio = ratios.find(measured.phase + measured.what);
-        std::printf("%s\t%s\t%s\t%.3f\t%s\n", name, measured.phase.c_str(), measured.what.c_str(),
-                    Median(measured.speeds),
-                    ratio == ratios.end() ? "" : std::to_string(Median(ratio->second)).c_str());
-    }
+    std::map<std::string, const Measured*> byKey;
+    for (const Measured& measured : all) byKey[measured.key] = &measured;
+    auto speed = [&](const std::string& key) { return Median(byKey[key]->speeds); };
+    auto beside = [&](const std::string& key) {
+        char cell[64];
+        std::snprintf(cell, sizeof cell, "%.2f / %.2f (%.2f)", speed(key), speed(byKey[key]->against),
+                      Median(byKey[key]->ratios));
+        return std::string(cell);
+    };
+    std::printf("| %s | %s | %s | %s | %s | %s | %.3f / %.3f | %.1f |\n", name, beside("count").c_str(),
+                beside("encode").c_str(), beside("decode one lane").c_str(), beside("decode lanes").c_str(),
+                beside("decode plain two").c_str(), speed("deflate"), speed("inflate"), speed("memcpy"));
+    std::fprintf(
+        stderr,
+        "%s: longest code %u, plain %u codes a store, corvane groups of %u; encode without the count "
+        "%s, plain with a count %s\n",
+        name, file.longest, perStore, groupSize, beside("encode unchecked").c_str(),
+        beside("encode plain counting").c_str());
     std::fflush(stdout);
     if (sink == 42) std::puts("");
 }
@@ -237,6 +277,10 @@ int main(int argc, char** argv) {
         first = 3;
     }
     if (first >= argc) Fail("usage: phase_bench [--turns N] FILE...");
+    std::printf(
+        "| File | Count: corvane / plain (ratio) | Encode | Decode, one reader | Decode, two: corvane's "
+        "lanes / plain | Plain, two readers / one | zlib deflate / inflate | memcpy |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (int k = first; k < argc; ++k) {
         FreeTree(TreeRoot);
         TreeRoot = nullptr;
