@@ -155,7 +155,8 @@ void BenchFile(const char* path, int turns) {
     auto table = std::make_unique<DecodingTable>();
     BuildDecodingTable(*table, TreeRoot);
     plain_decoder decoder;
-    if (plain_decoder_init(&decoder, table->entries, file.codes, file.lengths) != 0) Fail("out of memory");
+    if (plain_decoder_init(&decoder, table->entries, LookupBits, file.codes, file.lengths) != 0)
+        Fail("out of memory");
     std::uint64_t half = 0;
     for (std::size_t k = 0; k < size / 2; ++k) half += file.lengths[data[k]];
     auto tally = std::make_unique<DecodeTally>();
@@ -241,8 +242,9 @@ void BenchFile(const char* path, int turns) {
     plain_decode2(&decoder, payload.data(), decoded.data(), size, size / 2, half);
     if (!std::equal(data.begin(), data.end(), decoded.begin())) Fail("the two-reader decoder differs");
     std::uint64_t position = 0;
-    DecodeBitRange(*table, payload.data(), position, plainBits, decoded.data(), decoded.data() + size,
-                   *tally);
+    kernelDecoded = static_cast<std::size_t>(DecodeBitRange(*table, payload.data(), position, plainBits,
+                                                            decoded.data(), decoded.data() + size, *tally) -
+                                             decoded.data());
     if (!std::equal(data.begin(), data.begin() + static_cast<long>(kernelDecoded), decoded.begin()) ||
         kernelDecoded + 2 * MostSymbolsPerStep < size)
         Fail("the decode kernel differs");
