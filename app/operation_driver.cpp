@@ -1,5 +1,6 @@
 #include "app/operation_driver.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/command_line.h"
@@ -98,19 +99,29 @@ void RemoveTemporaries() {
 }
 
 // What the output of an extraction can take: the stored total, unless the
-// compressed file is too short to hold it (every code takes a bit at least).
+// compressed file is too short to hold it (every code takes a bit at least),
+// and never more than 8 times what the compressed file has on disk, which a
+// sparse file's holes do not count.
 std::uint64_t PlausibleOutputSize() {
     const std::uint64_t mostSymbols = KnownSize(SourceStream) * 8;
-    return storedTotal <= mostSymbols ? storedTotal : 0;
+    const long long allocated = AllocatedFileBytes(SourceStream);
+    const std::uint64_t onDisk = allocated > 0 ? static_cast<std::uint64_t>(allocated) * 8 : 0;
+    return storedTotal <= mostSymbols ? std::min(storedTotal, onDisk) : 0;
 }
 
-void SealOutput() {
+// False when the plug-in said it did not seal: the compressed file is kept.
+bool SealOutput() {
     std::cout << TextForStream(stdout, OutputName) << '\n';
+    bool sealed = true;
     if (EndsWith(OutputName, ".txt.lx")) {
-        RunEncrypt(OutputName);
-        std::remove(OutputName.c_str());
+        sealed = RunEncrypt(OutputName);
+        if (sealed)
+            std::remove(OutputName.c_str());
+        else
+            std::cerr << TextForStream(stderr, OutputName) << ": not sealed, the compressed file is kept\n";
     }
     ReleasePlugin();
+    return sealed;
 }
 
 void Compress(const std::string& path) {
@@ -123,8 +134,10 @@ void Compress(const std::string& path) {
     CloseWritten(HeaderSink);
     JoinTemporaries();
     RemoveTemporaries();
-    if (pluginActive) SealOutput();
+    const bool sealed = !pluginActive || SealOutput();
     std::cout << "Compress successfully." << std::flush;
+    // The one status-1 run without a message of Fatal's.
+    if (!sealed) ExitImmediately(1);
 }
 
 // The decoded text of display mode, shown once the whole payload decoded.

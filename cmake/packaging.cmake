@@ -5,31 +5,12 @@
 #   cpack -G DEB (in BUILD)                     corvane_*.deb and corvane-sealer_*.deb
 include(GNUInstallDirs)
 
-# The plug-in's folder, and the installed program's run path to it relative
-# to the program's own folder, so that an installed tree can be moved as a
-# whole.
+# The plug-in's folder. The program has no run path: it looks for the
+# plug-in in <program folder>/../${CMAKE_INSTALL_LIBDIR}/corvane itself
+# (platform/platform_posix.cpp), so an installed tree can be moved as a whole.
 set(CORVANE_PLUGIN_DIR "${CMAKE_INSTALL_LIBDIR}/corvane")
-file(RELATIVE_PATH plugin_dir_from_program "${CMAKE_INSTALL_FULL_BINDIR}"
-     "${CMAKE_INSTALL_FULL_LIBDIR}/corvane")
 
-# The installed program is linked a second time with its final run path.
-# Rewriting the build tree's "$ORIGIN" at install time instead would leave
-# an empty entry in it, which the loader reads as the working folder.
-get_target_property(program_sources corvane SOURCES)
-get_target_property(program_libraries corvane LINK_LIBRARIES)
-add_executable(corvane_to_install ${program_sources})
-target_link_libraries(corvane_to_install PRIVATE ${program_libraries})
-get_target_property(program_link_options corvane LINK_OPTIONS)
-if(program_link_options)
-  target_link_options(corvane_to_install PRIVATE ${program_link_options})
-endif()
-set_target_properties(corvane_to_install PROPERTIES
-  OUTPUT_NAME corvane
-  RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/to-install"
-  BUILD_WITH_INSTALL_RPATH ON
-  INSTALL_RPATH "$ORIGIN/${plugin_dir_from_program}")
-
-install(TARGETS corvane_to_install RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT corvane)
+install(TARGETS corvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT corvane)
 install(FILES doc/corvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT corvane)
 install(FILES README.md format/FORMAT.md LICENSE doc/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT corvane)
@@ -70,4 +51,9 @@ cpack_add_component(sealer DISPLAY_NAME "corvane sealer" DEPENDS corvane
   DESCRIPTION "passphrase sealing plug-in for corvane
 With this plug-in installed, corvane seals every compressed text file with
 a passphrase (AES-256-GCM with a key derived by scrypt, from OpenSSL) and
-unseals sealed files again.")
+unseals sealed files again, for every user of the machine. It also makes
+corvane remove files: NAME.txt.lx once it is sealed into NAME.proto, and,
+after an extraction that wrote its output, the compressed file named on the
+command line (NAME.lx) or the unsealed copy of NAME.proto. Setting
+CORVANE_PLUGIN=off in the environment makes corvane run as if this package
+were not installed: nothing is sealed, unsealed or removed.")

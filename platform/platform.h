@@ -109,6 +109,10 @@ void WriteToStandardError(const char* bytes, std::size_t length);
 // The size of the regular file open on the stream, or -1 for anything else
 // (a pipe, a device).
 long long RegularFileSize(std::FILE* stream);
+// The bytes the file system has given the regular file open on the stream,
+// which a sparse file's holes do not take (on Windows, where nothing is
+// reserved, its size); -1 for anything else.
+long long AllocatedFileBytes(std::FILE* stream);
 
 // The control characters a terminal acts on when the stream is one: none
 // (not a terminal), C0 and DEL (a Windows console), or C0, DEL and C1 (a

@@ -1,12 +1,14 @@
 // The POSIX definitions of the platform layer.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <glob.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -15,8 +17,17 @@
 #include <filesystem>
 #include <iostream>
 #include <limits>
+#include <vector>
 
 #include "platform/platform.h"
+
+// The configured library folder (GNUInstallDirs) and multiarch name.
+#ifndef CORVANE_INSTALL_LIBDIR
+#define CORVANE_INSTALL_LIBDIR "lib"
+#endif
+#ifndef CORVANE_MULTIARCH
+#define CORVANE_MULTIARCH ""
+#endif
 
 namespace {
 
@@ -53,8 +64,125 @@ void WaitForKeyPress() {
     std::cout << '\n' << std::flush;
 }
 
+namespace {
+
+// The folder of the running program, empty when it cannot be told.
+std::string ProgramFolder() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    const std::string program(path, static_cast<std::size_t>(length));
+    const std::size_t end = program.find_last_of('/');
+    return end == std::string::npos || end == 0 ? "" : program.substr(0, end);
+}
+
+bool IsAbsolute(const std::string& folder) { return !folder.empty() && folder[0] == '/'; }
+
+// The absolute entries of a list separated by any of `separators`.
+void AddAbsoluteEntries(const std::string& list, const char* separators, std::vector<std::string>& folders) {
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find_first_of(separators, start);
+        if (end == std::string::npos) end = list.size();
+        const std::string entry = list.substr(start, end - start);
+        if (IsAbsolute(entry)) folders.push_back(entry);
+        start = end + 1;
+    }
+}
+
+// The folders of a file in the format of /etc/ld.so.conf: folder names
+// separated by blanks, line ends, colons or commas, "#" comments, and
+// "include PATTERN" lines (a relative pattern is taken from the file's own
+// folder). "hwcap" lines are skipped. Includes go at most 8 deep.
+void AddConfiguredFolders(const std::string& file, int depth, std::vector<std::string>& folders) {
+    std::FILE* in = depth < 8 ? std::fopen(file.c_str(), "re") : nullptr;
+    if (in == nullptr) return;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
+        std::string line = buffer;
+        line = line.substr(0, line.find('#'));
+        const std::size_t first = line.find_first_not_of(" \t\r\n");
+        if (first == std::string::npos) continue;
+        line = line.substr(first);
+        if (line.rfind("include", 0) == 0 && line.size() > 7 && (line[7] == ' ' || line[7] == '\t')) {
+            const std::string own = file.substr(0, file.find_last_of('/') + 1);
+            for (std::size_t start = 8; start < line.size();) {
+                std::size_t end = line.find_first_of(" \t\r\n", start);
+                if (end == std::string::npos) end = line.size();
+                const std::string pattern = line.substr(start, end - start);
+                start = end + 1;
+                if (pattern.empty()) continue;
+                glob_t found{};
+                const std::string full = IsAbsolute(pattern) ? pattern : own + pattern;
+                if (glob(full.c_str(), 0, nullptr, &found) == 0)
+                    for (std::size_t k = 0; k < found.gl_pathc; ++k)
+                        AddConfiguredFolders(found.gl_pathv[k], depth + 1, folders);
+                globfree(&found);
+            }
+        } else if (line.rfind("hwcap", 0) != 0) {
+            AddAbsoluteEntries(line, " \t\r\n:,", folders);
+        }
+    }
+    std::fclose(in);
+}
+
+// The first of the folders that holds a regular file of the name; a folder
+// already in `tried` is skipped, and each one looked in is added to it.
+bool FindInFolders(const std::vector<std::string>& folders, const std::string& fileName,
+                   std::vector<std::string>& tried, std::string& found) {
+    for (const std::string& folder : folders) {
+        if (std::find(tried.begin(), tried.end(), folder) != tried.end()) continue;
+        tried.push_back(folder);
+        const std::string candidate = folder + "/" + fileName;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            found = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where a bare library name is looked for, in this order: the absolute
+// entries of LD_LIBRARY_PATH, the program's own folder, the installed
+// plug-in folder beside it (<program folder>/../LIBDIR/corvane), then the
+// system's library folders (those of /etc/ld.so.conf, then /usr/local/lib,
+// /usr/lib/<multiarch>, /lib/<multiarch>, /usr/lib, /lib), read only when
+// the others lack it. Never a relative or empty entry, never the working
+// folder. Empty when it is nowhere.
+std::string FindLibrary(const std::string& fileName) {
+    std::string found;
+    std::vector<std::string> folders;
+    std::vector<std::string> tried;
+    if (const char* searched = std::getenv("LD_LIBRARY_PATH")) AddAbsoluteEntries(searched, ":;", folders);
+    const std::string program = ProgramFolder();
+    if (!program.empty()) {
+        folders.push_back(program);
+        const std::string installed = CORVANE_INSTALL_LIBDIR;
+        folders.push_back(IsAbsolute(installed) ? installed + "/corvane"
+                                                : program + "/../" + installed + "/corvane");
+    }
+    if (FindInFolders(folders, fileName, tried, found)) return found;
+    folders.clear();
+    AddConfiguredFolders("/etc/ld.so.conf", 0, folders);
+    const std::string multiarch = CORVANE_MULTIARCH;
+    folders.push_back("/usr/local/lib");
+    if (!multiarch.empty()) {
+        folders.push_back("/usr/lib/" + multiarch);
+        folders.push_back("/lib/" + multiarch);
+    }
+    folders.push_back("/usr/lib");
+    folders.push_back("/lib");
+    FindInFolders(folders, fileName, tried, found);
+    return found;
+}
+
+}  // namespace
+
+// A bare name is looked up by FindLibrary, a path is taken as it is. What the
+// library needs is found the loader's usual way.
 LibraryHandle OpenLibrary(const std::string& fileName) {
-    return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string path = fileName.find('/') != std::string::npos ? fileName : FindLibrary(fileName);
+    return path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* FindEntryPoint(LibraryHandle library, const char* name) { return dlsym(library, name); }
@@ -264,6 +392,12 @@ long long RegularFileSize(std::FILE* stream) {
     struct stat info {};
     if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return static_cast<long long>(info.st_size);
+}
+
+long long AllocatedFileBytes(std::FILE* stream) {
+    struct stat info {};
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<long long>(info.st_blocks) * 512;
 }
 
 TerminalControls ControlsActedOn(std::FILE* stream) {

@@ -384,6 +384,8 @@ long long RegularFileSize(std::FILE* stream) {
     return static_cast<long long>(size.QuadPart);
 }
 
+long long AllocatedFileBytes(std::FILE* stream) { return RegularFileSize(stream); }
+
 // A Windows console acts on C0 controls (with virtual terminal processing,
 // on escape sequences) but shows C1 bytes as characters of its code page.
 TerminalControls ControlsActedOn(std::FILE* stream) {

@@ -1,5 +1,7 @@
 #include "plugin/crypto_plugin.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 LoadedPlugin PluginLibrary;
@@ -11,10 +13,16 @@ PluginEntry FindPluginEntry(LibraryHandle library, const char* name) {
     return reinterpret_cast<PluginEntry>(FindEntryPoint(library, name));
 }
 
+// The one switch of the environment: exactly "off", nothing else.
+bool PluginSwitchedOff() {
+    const char* setting = std::getenv("CORVANE_PLUGIN");
+    return setting != nullptr && std::strcmp(setting, "off") == 0;
+}
+
 }  // namespace
 
 bool LoadPlugin(const std::string& fileName) {
-    LibraryHandle library = OpenLibrary(fileName);
+    LibraryHandle library = PluginSwitchedOff() ? nullptr : OpenLibrary(fileName);
     if (library == nullptr) {
         std::cout << "error: cannot find lockfern.dll\n";
         return false;
@@ -26,7 +34,8 @@ bool LoadPlugin(const std::string& fileName) {
         CloseLibrary(library);
         return false;
     }
-    PluginLibrary = LoadedPlugin{library, encrypt, decrypt};
+    auto encryptChecked = reinterpret_cast<CheckedPluginEntry>(FindEntryPoint(library, "EncryptChecked"));
+    PluginLibrary = LoadedPlugin{library, encrypt, decrypt, encryptChecked};
     return true;
 }
 
@@ -36,8 +45,11 @@ bool RunDecrypt(const std::string& path) {
     return true;
 }
 
-void RunEncrypt(const std::string& path) {
+bool RunEncrypt(const std::string& path) {
+    if (PluginLibrary.encryptChecked != nullptr)
+        return PluginLibrary.encryptChecked(path.c_str(), path.size()) == 0;
     if (PluginLibrary.encrypt != nullptr) PluginLibrary.encrypt(path.c_str(), path.size());
+    return true;
 }
 
 void ReleasePlugin() {

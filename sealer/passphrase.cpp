@@ -1,16 +1,14 @@
 #include "passphrase.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <openssl/crypto.h>
-
 #include <cstdlib>
-#include <iterator>
 
+#include "ending_signals.h"
 #include "io/console_text.h"
+#include "sealer_crypto.h"
 
 namespace {
 
@@ -27,34 +25,13 @@ void WriteToTerminal(int terminal, const std::string& text) {
 }
 
 // The terminal's settings while echo is off, so that an interrupt at the
-// prompt gives the user back a terminal that echoes, and the handlers found
-// for the interrupts, which are put back afterwards.
+// prompt gives the user back a terminal that echoes.
 int hiddenTerminal = -1;
 termios echoingSettings{};
-constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction foundHandlers[std::size(EndingSignals)];
 
-void RestoreFoundHandlers() {
-    for (std::size_t k = 0; k < std::size(EndingSignals); ++k)
-        sigaction(EndingSignals[k], &foundHandlers[k], nullptr);
-}
-
-// Gives the echo back, then lets the handler that was there before take the
-// signal, once this one returns.
 void RestoreEchoAndPassOn(int signalNumber) {
     tcsetattr(hiddenTerminal, TCSANOW, &echoingSettings);
-    RestoreFoundHandlers();
-    raise(signalNumber);
-}
-
-void CatchEndingSignals() {
-    struct sigaction catching {};
-    catching.sa_handler = RestoreEchoAndPassOn;
-    sigfillset(&catching.sa_mask);
-    for (std::size_t k = 0; k < std::size(EndingSignals); ++k) {
-        sigaction(EndingSignals[k], nullptr, &foundHandlers[k]);
-        if (foundHandlers[k].sa_handler != SIG_IGN) sigaction(EndingSignals[k], &catching, nullptr);
-    }
+    PassEndingSignalOn(signalNumber);
 }
 
 // Reads one line with echo switched off; false when the terminal ends first.
@@ -65,7 +42,7 @@ bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) 
     if (hideEcho) {
         hiddenTerminal = terminal;
         echoingSettings = saved;
-        CatchEndingSignals();
+        CatchEndingSignals(RestoreEchoAndPassOn);
         termios hidden = saved;
         hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(terminal, TCSAFLUSH, &hidden);
@@ -82,7 +59,7 @@ bool ReadHiddenLine(int terminal, const std::string& prompt, std::string& line) 
     }
     if (hideEcho) {
         tcsetattr(terminal, TCSANOW, &saved);
-        RestoreFoundHandlers();
+        PutBackEndingSignals();
     }
     WriteToTerminal(terminal, "\n");
     return lineEnded || !line.empty();
@@ -114,7 +91,7 @@ bool AskOnTerminal(const std::string& prompt, bool confirm, std::string& passphr
 }  // namespace
 
 void WipeText(std::string& text) {
-    if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
+    WipeSecret(text.data(), text.size());
     text.clear();
 }
 

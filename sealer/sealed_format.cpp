@@ -1,41 +1,28 @@
 #include "sealed_format.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "sealer_crypto.h"
 
 namespace {
 
 constexpr unsigned char Magic[4] = {'C', 'V', 'S', 'L'};
-constexpr std::uint8_t FormatVersion = 1;
+constexpr std::uint8_t ChunkedVersion = 2;
+constexpr std::uint8_t SingleMessageVersion = 1;
 constexpr std::size_t SaltOffset = 8;
-constexpr std::size_t SaltSize = 16;
-constexpr std::size_t NonceOffset = SaltOffset + SaltSize;
-constexpr std::size_t NonceSize = 12;
-constexpr std::size_t KeySize = 32;
+constexpr std::size_t NonceOffset = 24;
+constexpr std::size_t NoncePrefixSize = 8;
+constexpr std::size_t ChunkLog2Offset = 32;
 // scrypt needs about 128 * r * (N + p) bytes; a file asking for more is refused.
 constexpr std::uint64_t MaxKdfMemory = 320ull << 20;
 constexpr std::uint8_t MaxParallelism = 16;
-// EVP update calls take an int length.
-constexpr std::size_t CipherStep = 1u << 30;
-
-using Key = std::array<unsigned char, KeySize>;
-
-struct CipherContextFree {
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
-
-// Wipes the key when it goes out of scope.
-struct KeyGuard {
-    Key& key;
-    ~KeyGuard() { OPENSSL_cleanse(key.data(), key.size()); }
-};
+// Version 1 is opened in memory up to this size of body, and otherwise in
+// two passes, read in pieces of 1 MiB.
+constexpr std::uint64_t Version1InMemory = 8u << 20;
+constexpr std::size_t Version1Piece = 1u << 20;
+constexpr std::uint64_t MaxChunks = std::uint64_t{1} << 32;
+const std::string Damaged = "wrong passphrase or damaged file";
 
 KdfParams ReadKdfParams(const unsigned char* header) { return KdfParams{header[5], header[6], header[7]}; }
 
@@ -45,80 +32,177 @@ bool KdfParamsAcceptable(const KdfParams& kdf) {
     return 128ull * kdf.r * (n + kdf.p + 2) <= MaxKdfMemory && n * kdf.r * kdf.p <= MaxKdfWork;
 }
 
-bool DeriveKey(const std::string& passphrase, const unsigned char* salt, const KdfParams& kdf, Key& key) {
-    return EVP_PBE_scrypt(passphrase.data(), passphrase.size(), salt, SaltSize, std::uint64_t{1} << kdf.log2N,
-                          kdf.r, kdf.p, MaxKdfMemory + (1u << 20), key.data(), key.size()) == 1;
+bool DeriveFileKey(const std::string& passphrase, const unsigned char* header, SealKey& key) {
+    const KdfParams kdf = ReadKdfParams(header);
+    return DeriveKey(passphrase, header + SaltOffset, std::uint64_t{1} << kdf.log2N, kdf.r, kdf.p,
+                     MaxKdfMemory + (1u << 20), key);
 }
 
-void WriteHeader(const KdfParams& kdf, unsigned char* header) {
-    std::memcpy(header, Magic, sizeof Magic);
-    header[4] = FormatVersion;
-    header[5] = kdf.log2N;
-    header[6] = kdf.r;
-    header[7] = kdf.p;
+// fseek with 64-bit offsets on every platform.
+int SeekTo(std::FILE* in, long long offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(in, offset, origin);
+#else
+    return fseeko(in, static_cast<off_t>(offset), origin);
+#endif
 }
 
-// Runs the cipher over `size` bytes from `in` to `out` (which may be equal).
-bool CipherUpdate(EVP_CIPHER_CTX* context, bool encrypt, const unsigned char* in, unsigned char* out,
-                  std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        const int step = static_cast<int>(std::min(CipherStep, size - done));
-        int written = 0;
-        const int ok = encrypt ? EVP_EncryptUpdate(context, out + done, &written, in + done, step)
-                               : EVP_DecryptUpdate(context, out + done, &written, in + done, step);
-        if (ok != 1 || written != step) return false;
-        done += static_cast<std::size_t>(step);
+// True when `in` has nothing more to deliver; peeks one byte otherwise.
+bool AtEnd(std::FILE* in) {
+    const int next = std::getc(in);
+    if (next == EOF) return true;
+    std::ungetc(next, in);
+    return false;
+}
+
+// The nonce of chunk `index`, and the associated data of a chunk: the header
+// and whether the chunk is the last.
+struct ChunkFrame {
+    unsigned char nonce[GcmNonceSize] = {};
+    unsigned char associated[SealHeaderSize + 1] = {};
+
+    explicit ChunkFrame(const unsigned char* header) {
+        std::memcpy(nonce, header + NonceOffset, NoncePrefixSize);
+        std::memcpy(associated, header, SealHeaderSize);
     }
-    return true;
+    void Set(std::uint64_t index, bool last) {
+        for (std::size_t k = 0; k < 4; ++k)
+            nonce[NoncePrefixSize + k] = static_cast<unsigned char>(index >> (8 * (3 - k)));
+        associated[SealHeaderSize] = last ? 1 : 0;
+    }
+};
+
+bool UnsealChunks(std::FILE* in, const unsigned char* header, const SealKey& key, const ByteWriter& out,
+                  std::string& reason) {
+    const std::size_t chunkSize = std::size_t{1} << header[ChunkLog2Offset];
+    Bytes sealed(chunkSize + GcmTagSize);
+    Bytes plain(chunkSize);
+    ChunkFrame frame(header);
+    for (std::uint64_t index = 0; index < MaxChunks; ++index) {
+        const std::size_t got = std::fread(sealed.data(), 1, sealed.size(), in);
+        if (std::ferror(in)) {
+            reason = "cannot read the sealed file";
+            return false;
+        }
+        const bool last = got < sealed.size() || AtEnd(in);
+        if (got < GcmTagSize) break;
+        const std::size_t size = got - GcmTagSize;
+        frame.Set(index, last);
+        if (!GcmOpen(key, frame.nonce, frame.associated, sizeof frame.associated, sealed.data(), size,
+                     plain.data(), sealed.data() + size))
+            break;
+        const bool written = out(plain.data(), size);
+        WipeSecret(plain.data(), size);
+        if (!written) return false;
+        if (last) return true;
+    }
+    reason = Damaged;
+    return false;
 }
 
-bool AddAssociatedData(EVP_CIPHER_CTX* context, bool encrypt, const unsigned char* header) {
-    int written = 0;
-    const int size = static_cast<int>(SealHeaderSize);
-    return (encrypt ? EVP_EncryptUpdate(context, nullptr, &written, header, size)
-                    : EVP_DecryptUpdate(context, nullptr, &written, header, size)) == 1;
+// One pass over a version-1 body: decrypts it piece by piece and checks the
+// tag, handing the plain text to `out` when there is one.
+bool PassOverVersion1(std::FILE* in, const unsigned char* header, const SealKey& key, std::uint64_t bodySize,
+                      const ByteWriter* out, std::string& reason) {
+    if (SeekTo(in, SealHeaderSize, SEEK_SET) != 0) {
+        reason = "cannot read the sealed file";
+        return false;
+    }
+    GcmDecryption* decryption = StartGcmDecryption(key, header + NonceOffset, header, SealHeaderSize);
+    Bytes piece(Version1Piece);
+    for (std::uint64_t left = bodySize; decryption != nullptr && left > 0;) {
+        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+        if (std::fread(piece.data(), 1, step, in) != step ||
+            !GcmDecryptPiece(decryption, piece.data(), piece.data(), step))
+            break;
+        if (out != nullptr && !(*out)(piece.data(), step)) {
+            AbandonGcmDecryption(decryption);
+            return false;
+        }
+        left -= step;
+    }
+    WipeSecret(piece.data(), piece.size());
+    unsigned char tag[GcmTagSize];
+    if (decryption != nullptr && std::fread(tag, 1, sizeof tag, in) == sizeof tag && AtEnd(in) &&
+        FinishGcmDecryption(decryption, tag))
+        return true;
+    AbandonGcmDecryption(decryption);
+    reason = Damaged;
+    return false;
 }
 
-bool EncryptBody(const Key& key, const unsigned char* header, const Bytes& plain, unsigned char* out,
-                 unsigned char* tag) {
-    CipherContext context(EVP_CIPHER_CTX_new());
-    int finalBytes = 0;
-    return context != nullptr &&
-           EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), header + NonceOffset) ==
-               1 &&
-           AddAssociatedData(context.get(), true, header) &&
-           CipherUpdate(context.get(), true, plain.data(), out, plain.size()) &&
-           EVP_EncryptFinal_ex(context.get(), out + plain.size(), &finalBytes) == 1 &&
-           EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, SealTagSize, tag) == 1;
+// A version-1 body opened with one GcmOpen: nothing is handed on unless the
+// tag matched.
+bool OpenVersion1InMemory(std::FILE* in, const unsigned char* header, const SealKey& key,
+                          std::uint64_t bodySize, const ByteWriter& out, std::string& reason) {
+    Bytes body(static_cast<std::size_t>(bodySize) + GcmTagSize);
+    const bool opened = SeekTo(in, SealHeaderSize, SEEK_SET) == 0 &&
+                        std::fread(body.data(), 1, body.size(), in) == body.size() && AtEnd(in) &&
+                        GcmOpen(key, header + NonceOffset, header, SealHeaderSize, body.data(),
+                                static_cast<std::size_t>(bodySize), body.data(), body.data() + bodySize);
+    if (!opened) reason = Damaged;
+    const bool written = opened && out(body.data(), static_cast<std::size_t>(bodySize));
+    WipeSecret(body.data(), body.size());
+    return written;
+}
+
+std::uint64_t SizeOf(std::FILE* in) {
+    if (SeekTo(in, 0, SEEK_END) != 0) return 0;
+#ifdef _WIN32
+    const long long size = _ftelli64(in);
+#else
+    const long long size = ftello(in);
+#endif
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
 
 }  // namespace
 
-bool SealBytes(const Bytes& plain, const std::string& passphrase, const KdfParams& kdf, Bytes& sealed,
-               std::string& reason) {
-    if (!KdfParamsAcceptable(kdf)) {
-        reason = "unsupported key-derivation parameters";
+bool SealStream(std::FILE* in, const std::string& passphrase, const KdfParams& kdf, const ByteWriter& out,
+                std::string& reason, unsigned chunkLog2) {
+    if (!KdfParamsAcceptable(kdf) || chunkLog2 < SmallestChunkLog2 || chunkLog2 > LargestChunkLog2) {
+        reason = "unsupported sealing parameters";
         return false;
     }
-    sealed.assign(SealHeaderSize + plain.size() + SealTagSize, 0);
-    unsigned char* header = sealed.data();
-    WriteHeader(kdf, header);
-    if (RAND_bytes(header + SaltOffset, SaltSize + NonceSize) != 1) {
+    unsigned char header[SealHeaderSize] = {};
+    std::memcpy(header, Magic, sizeof Magic);
+    header[4] = ChunkedVersion;
+    header[5] = kdf.log2N;
+    header[6] = kdf.r;
+    header[7] = kdf.p;
+    header[ChunkLog2Offset] = static_cast<unsigned char>(chunkLog2);
+    if (!RandomBytes(header + SaltOffset, SealSaltSize + NoncePrefixSize)) {
         reason = "no random numbers available";
         return false;
     }
-    Key key{};
-    KeyGuard guard{key};
-    if (!DeriveKey(passphrase, header + SaltOffset, kdf, key)) {
+    SealKey key;
+    if (!DeriveFileKey(passphrase, header, key)) {
         reason = "key derivation failed";
         return false;
     }
-    unsigned char* body = header + SealHeaderSize;
-    if (!EncryptBody(key, header, plain, body, body + plain.size())) {
-        reason = "encryption failed";
-        return false;
+    if (!out(header, sizeof header)) return false;
+    const std::size_t chunkSize = std::size_t{1} << chunkLog2;
+    Bytes plain(chunkSize);
+    Bytes sealed(chunkSize + GcmTagSize);
+    ChunkFrame frame(header);
+    for (std::uint64_t index = 0; index < MaxChunks; ++index) {
+        const std::size_t got = std::fread(plain.data(), 1, chunkSize, in);
+        if (std::ferror(in)) {
+            reason = "cannot read the file to seal";
+            return false;
+        }
+        const bool last = got < chunkSize || AtEnd(in);
+        frame.Set(index, last);
+        if (!GcmSeal(key, frame.nonce, frame.associated, sizeof frame.associated, plain.data(), got,
+                     sealed.data(), sealed.data() + got)) {
+            reason = "encryption failed";
+            return false;
+        }
+        if (!out(sealed.data(), got + GcmTagSize)) return false;
+        if (last) return true;
     }
-    return true;
+    reason = "file too large to seal";
+    return false;
 }
 
 bool CheckSealedHeader(const unsigned char* header, std::uint64_t fileSize, std::string& reason) {
@@ -126,81 +210,53 @@ bool CheckSealedHeader(const unsigned char* header, std::uint64_t fileSize, std:
         reason = "not a sealed file";
         return false;
     }
-    if (header[4] != FormatVersion) {
-        char version[8];
-        std::snprintf(version, sizeof version, "%u", static_cast<unsigned>(header[4]));
-        reason = std::string("unsupported sealed-file version ") + version;
+    if (header[4] != ChunkedVersion && header[4] != SingleMessageVersion) {
+        reason = "unsupported sealed-file version " + std::to_string(header[4]);
         return false;
     }
     if (!KdfParamsAcceptable(ReadKdfParams(header))) {
         reason = "unsupported key-derivation parameters";
         return false;
     }
+    const bool zeroTail = header[33] == 0 && header[34] == 0 && header[35] == 0;
+    if (header[4] == ChunkedVersion && (header[ChunkLog2Offset] < SmallestChunkLog2 ||
+                                        header[ChunkLog2Offset] > LargestChunkLog2 || !zeroTail)) {
+        reason = "unsupported chunk size";
+        return false;
+    }
     return true;
 }
 
-bool CheckSealedHeader(const Bytes& sealed, std::string& reason) {
-    const unsigned char empty[SealHeaderSize] = {};
-    return CheckSealedHeader(sealed.size() >= SealHeaderSize ? sealed.data() : empty, sealed.size(), reason);
+bool ReadSealedHeader(std::FILE* in, unsigned char* header, std::string& reason) {
+    const std::uint64_t size = SizeOf(in);
+    const bool complete =
+        SeekTo(in, 0, SEEK_SET) == 0 && std::fread(header, 1, SealHeaderSize, in) == SealHeaderSize;
+    if (!complete) std::memset(header, 0, SealHeaderSize);
+    return CheckSealedHeader(header, complete ? size : 0, reason);
 }
 
-bool StartUnsealing(Unsealing& unsealing, const unsigned char* header, const std::string& passphrase,
-                    std::string& reason) {
-    Key key{};
-    KeyGuard guard{key};
-    if (!DeriveKey(passphrase, header + SaltOffset, ReadKdfParams(header), key)) {
+bool UnsealStream(std::FILE* in, const unsigned char* header, const std::string& passphrase,
+                  const ByteWriter& out, std::string& reason) {
+    SealKey key;
+    if (!DeriveFileKey(passphrase, header, key)) {
         reason = "key derivation failed";
         return false;
     }
-    unsealing.cipher = EVP_CIPHER_CTX_new();
-    if (unsealing.cipher != nullptr &&
-        EVP_DecryptInit_ex(unsealing.cipher, EVP_aes_256_gcm(), nullptr, key.data(), header + NonceOffset) ==
-            1 &&
-        AddAssociatedData(unsealing.cipher, false, header))
-        return true;
-    AbandonUnsealing(unsealing);
-    reason = "decryption failed";
-    return false;
-}
-
-bool UnsealBlock(Unsealing& unsealing, const unsigned char* in, unsigned char* out, std::size_t size) {
-    if (CipherUpdate(unsealing.cipher, false, in, out, size)) return true;
-    AbandonUnsealing(unsealing);
-    return false;
-}
-
-bool FinishUnsealing(Unsealing& unsealing, const unsigned char* tag, std::string& reason) {
-    unsigned char nothing[16];
-    int finalBytes = 0;
-    const bool authentic = EVP_CIPHER_CTX_ctrl(unsealing.cipher, EVP_CTRL_GCM_SET_TAG, SealTagSize,
-                                               const_cast<unsigned char*>(tag)) == 1 &&
-                           EVP_DecryptFinal_ex(unsealing.cipher, nothing, &finalBytes) == 1;
-    AbandonUnsealing(unsealing);
-    if (!authentic) reason = "wrong passphrase or damaged file";
-    return authentic;
-}
-
-void AbandonUnsealing(Unsealing& unsealing) {
-    EVP_CIPHER_CTX_free(unsealing.cipher);
-    unsealing.cipher = nullptr;
-}
-
-bool UnsealBytes(Bytes& data, const std::string& passphrase, std::string& reason) {
-    if (!CheckSealedHeader(data, reason)) {
-        data.clear();
+    if (header[4] == ChunkedVersion) {
+        if (SeekTo(in, SealHeaderSize, SEEK_SET) != 0) {
+            reason = "cannot read the sealed file";
+            return false;
+        }
+        return UnsealChunks(in, header, key, out, reason);
+    }
+    const std::uint64_t size = SizeOf(in);
+    if (size < SealHeaderSize + SealTagSize) {
+        reason = Damaged;
         return false;
     }
-    const std::size_t bodySize = data.size() - SealHeaderSize - SealTagSize;
-    unsigned char* body = data.data() + SealHeaderSize;
-    Unsealing unsealing;
-    if (!StartUnsealing(unsealing, data.data(), passphrase, reason) ||
-        !UnsealBlock(unsealing, body, body, bodySize) ||
-        !FinishUnsealing(unsealing, body + bodySize, reason)) {
-        if (reason.empty()) reason = "wrong passphrase or damaged file";
-        data.clear();
-        return false;
-    }
-    data.erase(data.begin(), data.begin() + SealHeaderSize);
-    data.resize(bodySize);
-    return true;
+    const std::uint64_t bodySize = size - SealHeaderSize - SealTagSize;
+    if (bodySize <= Version1InMemory || !IncrementalGcmAvailable())
+        return OpenVersion1InMemory(in, header, key, bodySize, out, reason);
+    return PassOverVersion1(in, header, key, bodySize, nullptr, reason) &&
+           PassOverVersion1(in, header, key, bodySize, &out, reason);
 }

@@ -1,19 +1,22 @@
-// The sealing plug-in: Encrypt("NAME.txt.lx") writes the sealed "NAME.proto"
-// beside it; Decrypt("NAME.proto") writes the compressed "NAME.proto.txt.lx".
-// Neither ever leaves a half-written file, and each says why on standard
-// error, in one line, when it writes nothing.
+// The sealing plug-in: EncryptChecked("NAME.txt.lx") writes the sealed
+// "NAME.proto" beside it and says whether it did (Encrypt does the same for
+// a program that does not look for EncryptChecked); Decrypt("NAME.proto") writes the compressed
+// "NAME.proto.txt.lx". Neither ever leaves a half-written file, and each says why on standard error, in one
+// line, when it writes nothing.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 
+#include "ending_signals.h"
 #include "io/console_text.h"
 #include "passphrase.h"
 #include "sealed_format.h"
@@ -24,7 +27,6 @@ namespace {
 
 const std::string CompressedTextSuffix = ".txt.lx";
 const std::string SealedSuffix = ".proto";
-constexpr std::size_t ReadStep = 1u << 20;
 
 // One line on standard error; names in it are made inert on a terminal.
 void Complain(const std::string& message) {
@@ -52,26 +54,6 @@ std::string SystemReason(const std::string& what, const std::string& name) {
     return what + " " + name + ": " + std::strerror(errno);
 }
 
-bool ReadWholeFile(const std::string& name, Bytes& content, std::string& reason) {
-    std::FILE* in = std::fopen(name.c_str(), "rb");
-    if (in == nullptr) {
-        reason = SystemReason("cannot open", name);
-        return false;
-    }
-    content.clear();
-    std::size_t got = 0;
-    do {
-        const std::size_t used = content.size();
-        content.resize(used + ReadStep);
-        got = std::fread(content.data() + used, 1, ReadStep, in);
-        content.resize(used + got);
-    } while (got == ReadStep);
-    const bool failed = std::ferror(in) != 0;
-    std::fclose(in);
-    if (failed) reason = "cannot read " + name;
-    return !failed;
-}
-
 bool WriteAll(int descriptor, const unsigned char* content, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
@@ -83,13 +65,49 @@ bool WriteAll(int descriptor, const unsigned char* content, std::size_t size) {
     return true;
 }
 
+// The temporary being written, removed by an ending signal (while its name
+// still leads to it) before the program's own handler takes the signal.
+char watchedName[4096];
+dev_t watchedDevice = 0;
+ino_t watchedInode = 0;
+volatile std::sig_atomic_t watching = 0;
+
+void RemoveTemporaryAndPassOn(int number) {
+    struct stat named {};
+    if (watching && lstat(watchedName, &named) == 0 && named.st_dev == watchedDevice &&
+        named.st_ino == watchedInode)
+        unlink(watchedName);
+    watching = 0;
+    PassEndingSignalOn(number);
+}
+
+void WatchTemporary(const std::string& name, int descriptor) {
+    struct stat opened {};
+    if (name.size() >= sizeof watchedName || fstat(descriptor, &opened) != 0) return;
+    std::memcpy(watchedName, name.c_str(), name.size() + 1);
+    watchedDevice = opened.st_dev;
+    watchedInode = opened.st_ino;
+    watching = 1;
+    CatchEndingSignals(RemoveTemporaryAndPassOn);
+}
+
+void StopWatching() {
+    if (!watching) return;
+    watching = 0;
+    PutBackEndingSignals();
+}
+
 // Writes the file under a temporary name in the same folder, readable by
 // its owner only while `fill` writes its content, and renames it into place
-// only once every byte is on disk. `fill` may give its own reason.
+// only once every byte is on disk. The temporary is removed after a failure
+// and by an ending signal. `fill` may give its own reason.
 bool WriteFileInPlace(const std::string& name, const std::function<bool(int)>& fill, mode_t mode,
                       std::string& reason) {
     std::string tempName = name + ".XXXXXX";
+    HoldEndingSignals();
     const int descriptor = mkstemp(tempName.data());
+    if (descriptor >= 0) WatchTemporary(tempName, descriptor);
+    ReleaseEndingSignals();
     if (descriptor < 0) {
         reason = SystemReason("cannot create a file beside", name);
         return false;
@@ -101,15 +119,17 @@ bool WriteFileInPlace(const std::string& name, const std::function<bool(int)>& f
         if (reason.empty()) reason = SystemReason("cannot write", name);
         std::remove(tempName.c_str());
     }
+    StopWatching();
     return ok;
 }
 
-mode_t PermissionsOf(const std::string& name) {
-    struct stat status {};
-    if (stat(name.c_str(), &status) != 0) return 0600;
-    return status.st_mode & 0777;
+ByteWriter WriterTo(int descriptor) {
+    return [descriptor](const unsigned char* bytes, std::size_t size) {
+        return WriteAll(descriptor, bytes, size);
+    };
 }
 
+// The compressed file is read as it is sealed, a chunk at a time.
 bool Seal(const std::string& compressedName, std::string& reason) {
     if (!EndsWith(compressedName, CompressedTextSuffix)) {
         reason = compressedName + " does not end with " + CompressedTextSuffix;
@@ -117,100 +137,60 @@ bool Seal(const std::string& compressedName, std::string& reason) {
     }
     const std::string sealedName =
         compressedName.substr(0, compressedName.size() - CompressedTextSuffix.size()) + SealedSuffix;
-    Bytes plain;
-    if (!ReadWholeFile(compressedName, plain, reason)) return false;
-    std::string passphrase;
-    if (!ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason)) return false;
-    Bytes sealed;
-    const bool sealedOk = SealBytes(plain, passphrase, KdfParams{}, sealed, reason);
-    WipeText(passphrase);
-    return sealedOk && WriteFileInPlace(
-                           sealedName, [&](int out) { return WriteAll(out, sealed.data(), sealed.size()); },
-                           PermissionsOf(compressedName), reason);
-}
-
-// A sealed file opened for unsealing: its header, checked before anything
-// else is read, and the size of its ciphertext.
-struct SealedInput {
-    std::FILE* file = nullptr;
-    unsigned char header[SealHeaderSize] = {};
-    std::uint64_t bodySize = 0;
-};
-
-bool OpenSealed(const std::string& name, SealedInput& input, std::string& reason) {
-    input.file = std::fopen(name.c_str(), "rb");
+    std::FILE* in = std::fopen(compressedName.c_str(), "rb");
     struct stat status {};
-    if (input.file == nullptr || fstat(fileno(input.file), &status) != 0) {
-        reason = SystemReason("cannot open", name);
+    if (in == nullptr || fstat(fileno(in), &status) != 0) {
+        reason = SystemReason("cannot open", compressedName);
+        if (in != nullptr) std::fclose(in);
         return false;
     }
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    const bool complete = std::fread(input.header, 1, SealHeaderSize, input.file) == SealHeaderSize;
-    if (!CheckSealedHeader(input.header, complete ? size : 0, reason)) {
-        reason = name + ": " + reason;
-        return false;
-    }
-    input.bodySize = size - SealHeaderSize - SealTagSize;
-    return true;
-}
-
-bool ReadExactly(std::FILE* in, unsigned char* buffer, std::size_t size) {
-    return std::fread(buffer, 1, size, in) == size;
-}
-
-// Unseals the ciphertext block by block and checks the tag, writing the
-// plain text to `out` as it goes; the caller keeps it only when this
-// succeeds. A file that ends early is damaged; a failed write gives no
-// reason of its own.
-bool UnsealInto(SealedInput& input, Unsealing& unsealing, int out, std::string& reason) {
-    Bytes block(ReadStep);
-    bool readable = true;
-    bool written = true;
-    for (std::uint64_t left = input.bodySize; readable && written && left > 0;) {
-        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(left, ReadStep));
-        readable = ReadExactly(input.file, block.data(), step) &&
-                   UnsealBlock(unsealing, block.data(), block.data(), step);
-        written = readable && WriteAll(out, block.data(), step);
-        left -= step;
-    }
-    unsigned char tag[SealTagSize];
-    if (readable && written && ReadExactly(input.file, tag, SealTagSize))
-        return FinishUnsealing(unsealing, tag, reason);
-    AbandonUnsealing(unsealing);
-    if (!written) return false;
-    reason = "wrong passphrase or damaged file";
-    return false;
-}
-
-bool UnsealOpened(const std::string& sealedName, SealedInput& input, std::string& reason) {
     std::string passphrase;
-    if (!ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase, reason))
-        return false;
-    Unsealing unsealing;
-    const bool started = StartUnsealing(unsealing, input.header, passphrase, reason);
+    bool sealed = ObtainPassphrase("Passphrase to seal " + sealedName + ": ", true, passphrase, reason) &&
+                  WriteFileInPlace(
+                      sealedName,
+                      [&](int out) { return SealStream(in, passphrase, KdfParams{}, WriterTo(out), reason); },
+                      status.st_mode & 0777, reason);
     WipeText(passphrase);
-    if (!started) return false;
-    const bool unsealed = WriteFileInPlace(
-        sealedName + CompressedTextSuffix, [&](int out) { return UnsealInto(input, unsealing, out, reason); },
-        0600, reason);
-    if (!unsealed && reason == "wrong passphrase or damaged file") reason = sealedName + ": " + reason;
-    return unsealed;
+    std::fclose(in);
+    return sealed;
 }
 
 bool Unseal(const std::string& sealedName, std::string& reason) {
-    SealedInput input;
-    const bool unsealed = OpenSealed(sealedName, input, reason) && UnsealOpened(sealedName, input, reason);
-    if (input.file != nullptr) std::fclose(input.file);
+    std::FILE* in = std::fopen(sealedName.c_str(), "rb");
+    if (in == nullptr) {
+        reason = SystemReason("cannot open", sealedName);
+        return false;
+    }
+    unsigned char header[SealHeaderSize];
+    std::string passphrase;
+    bool unsealed = ReadSealedHeader(in, header, reason);
+    if (!unsealed) reason = sealedName + ": " + reason;
+    unsealed = unsealed &&
+               ObtainPassphrase("Passphrase to unseal " + sealedName + ": ", false, passphrase, reason) &&
+               WriteFileInPlace(
+                   sealedName + CompressedTextSuffix,
+                   [&](int out) { return UnsealStream(in, header, passphrase, WriterTo(out), reason); }, 0600,
+                   reason);
+    if (!unsealed && reason == "wrong passphrase or damaged file") reason = sealedName + ": " + reason;
+    WipeText(passphrase);
+    std::fclose(in);
     return unsealed;
 }
 
 }  // namespace
 
-SEALER_EXPORT void Encrypt(const char* path, std::uint64_t length) {
+// 0 when NAME.proto was written, 1 when nothing was sealed.
+SEALER_EXPORT int EncryptChecked(const char* path, std::uint64_t length) {
     std::string name;
     std::string reason;
-    if (TakePath(path, length, name) && !Seal(name, reason)) Complain(reason);
+    if (!TakePath(path, length, name)) return 1;
+    if (Seal(name, reason)) return 0;
+    Complain(reason);
+    return 1;
 }
+
+// For a program that does not look for EncryptChecked.
+SEALER_EXPORT void Encrypt(const char* path, std::uint64_t length) { (void)EncryptChecked(path, length); }
 
 SEALER_EXPORT void Decrypt(const char* path, std::uint64_t length) {
     std::string name;

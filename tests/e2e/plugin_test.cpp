@@ -5,6 +5,7 @@
 // whether the file it last handled still exists) to "plugin-calls.log".
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <random>
 
@@ -70,7 +71,7 @@ void SealNotes(const Sandbox& box, const std::string& text) {
     EXPECT_EQ(run.out, Banner + "notes.txt.lx\n" + Done);
     EXPECT_EQ(run.err, "");
     ASSERT_EQ(box.Files(), (Names{"notes.proto", "notes.txt"}));
-    EXPECT_EQ(box.Read("notes.proto").substr(0, 5), "CVSL\x01");
+    EXPECT_EQ(box.Read("notes.proto").substr(0, 5), "CVSL\x02");
 }
 
 TEST(Sealer, SealsAndUnsealsATextFile) {
@@ -154,17 +155,21 @@ TEST(Sealer, LeftoverOfAnEarlierRunIsNotExtractedAfterARefusal) {
     EXPECT_FALSE(box.Exists("notes.proto.txt"));
 }
 
-TEST(Sealer, FailedSealingKeepsTheSourceAndWritesNoSealedFile) {
+// Sealing reports its result (EncryptChecked): a failed one keeps the
+// compressed file, says so and ends with status 1, so that
+// "corvane notes.txt && rm notes.txt" keeps the text.
+TEST(Sealer, FailedSealingKeepsTheCompressedFileAndFailsTheRun) {
     if (UnderWine())
         GTEST_SKIP() << "the sealer is a Linux plug-in (OpenSSL); corvane.exe has no build of it";
     Sandbox box;
-    box.Write("notes.txt", "keep this safe");
+    box.Write("notes.txt", LongText());
     RunResult run = box.Run({"notes.txt"}, "", Sealer(""));
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, Banner + "notes.txt.lx\n" + Done);
-    EXPECT_EQ(run.err, "sealer: empty passphrase refused\n");
-    EXPECT_EQ(box.Files(), Names{"notes.txt"});
-    EXPECT_EQ(box.Read("notes.txt"), "keep this safe");
+    EXPECT_EQ(run.err,
+              "sealer: empty passphrase refused\nnotes.txt.lx: not sealed, the compressed file is kept\n");
+    EXPECT_EQ(box.Files(), (Names{"notes.txt", "notes.txt.lx"}));
+    EXPECT_TRUE(box.Read("notes.txt.lx") == Compressed(LongText()));
 }
 
 TEST(Sealer, NonTextCompressionKeepsTheCompressedFile) {
@@ -190,6 +195,54 @@ TEST(Plugin, ProtoPathWithoutPluginIsCompressed) {
     EXPECT_EQ(box.Files(), (Names{"notes.proto", "notes.proto.lx"}));
 }
 
+// Where the plug-in is looked for: absolute LD_LIBRARY_PATH entries, the
+// program's folder, <program folder>/../LIBDIR/corvane, the system's folders;
+// never the working folder, through an empty or relative entry or otherwise.
+// The program has no run path.
+TEST(Plugin, LookedUpBesideTheProgramAndInstalledNeverInTheWorkingFolder) {
+    if (UnderWine()) GTEST_SKIP() << "the Windows lookup is checked by the Windows tests";
+    Sandbox box;
+    const fs::path plugin = fs::path(RECORDER_PLUGIN_DIR) / "plugin.dll";
+    fs::copy_file(plugin, box.path("plugin.dll"));
+    box.Write("notes.md", "abracadabra");
+    for (const char* searched : {"", ":", ".", "::.:lib", "tests/../"}) {
+        RunOptions options;
+        options.environment = {{"LD_LIBRARY_PATH", searched}};
+        RunResult run = box.Run({"notes.md"}, "", options);
+        EXPECT_EQ(run.out, Banner + NoPlugin + Done) << "'" << searched << "'";
+    }
+    EXPECT_FALSE(box.Exists(CallLog));
+    fs::remove(box.path("plugin.dll"));
+    // The program copied beside a plug-in, and into an installed tree.
+    const std::string installed = std::string("tree/") + CORVANE_INSTALL_LIBDIR + "/corvane";
+    for (const std::string& folder : {std::string("beside"), installed}) {
+        fs::create_directories(box.path(folder));
+        fs::copy_file(plugin, box.path(folder) / "plugin.dll");
+    }
+    fs::create_directories(box.path("tree/bin"));
+    fs::copy_file(CorvaneBinary(), box.path("beside/corvane"));
+    fs::copy_file(CorvaneBinary(), box.path("tree/bin/corvane"));
+    for (const std::string& program :
+         {box.path("beside/corvane").string(), box.path("tree/bin/corvane").string()}) {
+        RunOptions options;
+        options.program = program;
+        options.environment = {{"LD_LIBRARY_PATH", ""}};
+        RunResult run = box.Run({"notes.md"}, "", options);
+        EXPECT_EQ(run.out, Banner + "notes.md.lx\n" + Done) << program;
+    }
+    EXPECT_EQ(box.Read(CallLog), "load\nunload\nload\nunload\n");
+    std::FILE* readelf = popen(("readelf -d '" + CorvaneBinary() + "' 2>&1").c_str(), "r");
+    ASSERT_NE(readelf, nullptr);
+    std::string section;
+    char block[4096];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, readelf)) > 0;)
+        section.append(block, got);
+    pclose(readelf);
+    EXPECT_NE(section.find("NEEDED"), std::string::npos) << section;
+    EXPECT_EQ(section.find("RPATH"), std::string::npos) << section;
+    EXPECT_EQ(section.find("RUNPATH"), std::string::npos) << section;
+}
+
 TEST(Plugin, LibraryLackingAnEntryPointIsReleasedAndIgnored) {
     Sandbox box;
     box.Write("a.txt", "abracadabra");
@@ -213,6 +266,37 @@ TEST(Recorder, TextCompressionIsSealedThenRemovedThenReleased) {
     EXPECT_EQ(box.Files(), (Names{"notes.proto", "notes.txt", CallLog}));
     // Encrypt saw the compressed file complete.
     EXPECT_TRUE(box.Read("notes.proto") == Compressed(LongText()));
+}
+
+// CORVANE_PLUGIN=off, and only that value, runs as if no plug-in were there.
+TEST(Recorder, SwitchedOffItIsNotLoadedAndNothingIsSealedOrRemoved) {
+    Sandbox box;
+    box.Write("notes.txt", LongText());
+    box.Write("notes.proto", "not sealed at all");
+    const std::string compressed = Compressed(LongText());
+    box.Write("data.lx", compressed);
+    RunOptions off = Recorder();
+    off.environment.push_back({"CORVANE_PLUGIN", "off"});
+    for (const char* name : {"notes.txt", "notes.proto"}) {
+        RunResult run = box.Run({name}, "", off);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, Banner + NoPlugin + Done) << name;
+    }
+    RunResult run = box.Run({"data.lx"}, "", off);
+    EXPECT_EQ(run.out, Banner + NoPlugin + Written());
+    EXPECT_EQ(box.Files(),
+              (Names{"data", "data.lx", "notes.proto", "notes.proto.lx", "notes.txt", "notes.txt.lx"}));
+    for (const char* other : {"OFF", "off ", "0", ""}) {
+        RunOptions on = Recorder();
+        on.environment.push_back({"CORVANE_PLUGIN", other});
+        box.Write("data.lx", compressed);
+        run = box.Run({"data.lx"}, "", on);
+        EXPECT_EQ(run.out, Banner + Written()) << other;
+        EXPECT_FALSE(box.Exists("data.lx")) << other;
+    }
+    // Loaded each time, no call made; Windows detaches a library loaded to the end.
+    const std::string loaded = UnderWine() ? "load\nunload\n" : "load\n";
+    EXPECT_EQ(box.Read(CallLog), loaded + loaded + loaded + loaded);
 }
 
 TEST(Recorder, OtherCompressionIsNotSealedButReleases) {

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -122,12 +123,13 @@ bool WaitsIn(pid_t pid, const std::string& where) {
 
 // Starts a run in the background, for the tests that act while it runs:
 // standard input from /dev/null, standard output and error to `out`, no
-// core dumps, every signal at its default action, and with a file size
-// limit when one is given (SIGXFSZ then ends the run).
+// core dumps, every signal at its default action, the environment added,
+// and with a file size limit when one is given (SIGXFSZ then ends the run).
 pid_t StartInBackground(const Sandbox& box, const std::vector<std::string>& args, int out,
-                        long fileSizeLimit = -1) {
+                        long fileSizeLimit = -1, const RunOptions& added = {}) {
     pid_t pid = fork();
     if (pid != 0) return pid;
+    for (const auto& [name, value] : added.environment) setenv(name.c_str(), value.c_str(), 1);
     int in = open("/dev/null", O_RDONLY);
     if (chdir(box.dir().c_str()) != 0 || in < 0) _exit(127);
     dup2(in, STDIN_FILENO);
@@ -762,6 +764,84 @@ TEST(SealedFiles, LargeFilesAreUnsealedBlockByBlock) {
     EXPECT_EQ(box.Files(), (Names{"big.proto", "flipped.proto", "short.proto"}));
 }
 
+// Sealing streams: a text far larger than the address space the run may
+// take is sealed and unsealed all the same.
+TEST(SealedFiles, LargeTextsAreSealedInBoundedMemory) {
+    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    Sandbox box;
+    const std::string text = Text(40 << 20, 5);
+    box.Write("big.txt", text);
+    RunOptions bounded = Sealer();
+#ifndef CORVANE_SANITIZED
+    bounded.addressSpaceLimit = 64L << 20;
+#endif
+    RunResult run = box.Run({"big.txt"}, "", bounded);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(box.Files(), (Names{"big.proto", "big.txt"}));
+    fs::remove(box.path("big.txt"));
+    run = box.Run({"big.proto"}, "", bounded);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(box.Read("big.proto.txt") == text);
+}
+
+// A real version-1 header followed by holes: its tag is checked before a
+// byte is written, so no file size limit is reached, and an ending signal
+// during that check leaves nothing behind.
+TEST(SealedFiles, ASparseVersion1FileWritesNothingAndSignalsLeaveNothing) {
+    if (UnderWine()) GTEST_SKIP() << "the sealer is a Linux plug-in";
+    Sandbox box;
+    box.Write("holes.proto", std::string("CVSL\x01\x0e\x08\x01", 8) + std::string(28, '\x5a'));
+    fs::resize_file(box.path("holes.proto"), 3ull << 29);
+    RunOptions limited = Sealer();
+    limited.fileSizeLimit = 1 << 20;
+    ExpectUnsealingRefused(box, "holes.proto", "wrong passphrase or damaged file", limited);
+    EXPECT_EQ(box.Files(), Names{"holes.proto"});
+    fs::resize_file(box.path("holes.proto"), 1ull << 34);
+    for (int number : EndingSignals) {
+        int out = open("/dev/null", O_WRONLY);
+        const pid_t pid = StartInBackground(box, {"holes.proto"}, out, -1, Sealer());
+        close(out);
+        EXPECT_TRUE(Eventually([&] { return box.Files().size() > 1; }));
+        kill(pid, number);
+        EXPECT_EQ(EndingSignal(pid), number) << strsignal(number);
+        EXPECT_EQ(box.Files(), Names{"holes.proto"}) << strsignal(number);
+    }
+}
+
 #endif  // SEALER_PLUGIN_DIR
+
+// --- Space reservation -------------------------------------------------------
+
+// A compressed file whose payload is 4 KiB of data and then holes, up to the
+// 64 MiB its counts (2^28 "a" and 2^28 "b", codes of one bit) need: the
+// extraction sets aside no more than 8 times the bytes it has on disk.
+TEST(Reservation, ASparseCompressedFileReservesOnlyWhatItsBytesOnDiskAllow) {
+    if (UnderWine()) GTEST_SKIP() << "sparse files and st_blocks are the Linux file system's";
+    Sandbox box;
+    box.Write("holes.lx", std::string("\x70\x0A\x00\x61\x00\x00\x00\x10\x62\x00\x00\x00\x10", 13) +
+                              std::string(4096, '\0'));
+    fs::resize_file(box.path("holes.lx"), 13 + (64ull << 20));
+    int out = open("/dev/null", O_WRONLY);
+    const pid_t pid = StartInBackground(box, {"holes.lx"}, out);
+    close(out);
+    // Watches the output until 64 MiB of it are written or the run ends.
+    long long reservedBeyond = 0;
+    bool enough = false;
+    int status = 0;
+    while (!enough && waitpid(pid, &status, WNOHANG) == 0) {
+        for (const std::string& name : OutputTemporaries(box)) {
+            struct stat info {};
+            if (stat(box.path(name).c_str(), &info) != 0) continue;
+            reservedBeyond = std::max<long long>(reservedBeyond, info.st_blocks * 512LL - info.st_size);
+            enough = info.st_size > (64 << 20);
+        }
+    }
+    if (enough) {
+        kill(pid, SIGTERM);
+        EXPECT_EQ(EndingSignal(pid), SIGTERM);
+    }
+    EXPECT_LT(reservedBeyond, 16 << 20);
+    EXPECT_EQ(box.Files(), Names{"holes.lx"});
+}
 
 }  // namespace
