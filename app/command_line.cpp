@@ -52,6 +52,7 @@ int ModeForArgument(const std::string& argument, std::string& path) {
     if (EndsWith(path, ".proto") && pluginActive && RunDecrypt(path)) {
         SealedName = path;
         path += ".txt.lx";
+        AdoptUnsealedCopy(path);
     }
     return EndsWith(path, ".lx") ? 2 : 1;
 }
@@ -61,7 +62,7 @@ int ModeForArgument(const std::string& argument, std::string& path) {
 void RunProgram(int argumentCount, char** arguments) {
     MakeConsoleUnbuffered();
     std::set_new_handler(OutOfMemory);
-    FatalCleanup = AbandonPendingOutput;
+    FatalCleanup = AbandonRun;
     EndRunOnInterrupts();
     SetConsoleTitleText();
     InitSymbols();

@@ -5,7 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/operation_driver.h"
-#include "app/output_file.h"
+#include "app/run_files.h"
 #include "io/console_text.h"
 #include "io/shared_io.h"
 #include "platform/platform.h"
@@ -28,6 +28,8 @@ void OpenSource(const std::string& name, bool fromCommandLine) {
         Fatal("1Open error.");
     }
     SourceName = name;
+    RunFiles[SourceFile].name = name;
+    RunFiles[SourceFile].fate = Fate::Kept;
     SourceFacts = FileFacts{};
     FactsOfOpenFile(SourceStream, SourceFacts);
 }
@@ -47,21 +49,6 @@ void RefuseSameFile(const std::string& first, const std::string& second) {
     if (SameFile(first, second)) Fatal("input and output are the same file.");
 }
 
-// Locks both temporary files before either is truncated, so that a second
-// compression in the same folder stops without touching them. A file that
-// is not safely this user's own is refused and named on standard error.
-void LockTemporary(const char* name, int slot, const std::string& failure) {
-    FileLock& lock = TempLocks[slot];
-    switch (LockFileExclusive(name, lock)) {
-        case LockResult::Locked: RemoveOnInterrupt(slot, name, lock); return;
-        case LockResult::Busy: Fatal("temporary files in use.");
-        case LockResult::Refused:
-            std::cerr << name << ": not used as a temporary file, it " << lock.refusal << '\n' << std::flush;
-            Fatal(failure);
-        case LockResult::Failed: Fatal(failure);
-    }
-}
-
 std::FILE* OpenTruncated(const FileLock& lock) {
     if (!TruncateLockedFile(lock)) return nullptr;
     return OpenLockedForWriting(lock);
@@ -74,11 +61,12 @@ void SelectCompressOutputs(const std::string& name) {
         RefuseSameFile(OutputName, temporary);
     }
     RefuseSameFile(name, OutputName);
-    LockTemporary(PayloadTempName, PayloadSlot, "Write error.");
-    LockTemporary(HeaderTempName, HeaderSlot, "open tree file error.");
-    DataSink = OpenTruncated(TempLocks[PayloadSlot]);
+    // Both are locked before either is truncated.
+    LockTemporary(PayloadFile, "Write error.");
+    LockTemporary(HeaderFile, "open tree file error.");
+    DataSink = OpenTruncated(RunFiles[PayloadFile].lock);
     if (!DataSink) Fatal("Write error.");
-    HeaderSink = OpenTruncated(TempLocks[HeaderSlot]);
+    HeaderSink = OpenTruncated(RunFiles[HeaderFile].lock);
     if (!HeaderSink) Fatal("open tree file error.");
 }
 
@@ -92,8 +80,8 @@ void SelectExtractOutput(const std::string& name, const std::string& path) {
     }
     if (displayMode) return;
     RefuseSameFile(name, OutputName);
-    if (!OpenOutput(ExtractOutput, OutputName)) Fatal("Write error.");
-    DataSink = ExtractOutput.stream;
+    if (!OpenOutput(OutputName, path.empty())) Fatal("Write error.");
+    DataSink = RunFiles[OutputFile].stream;
 }
 
 }  // namespace

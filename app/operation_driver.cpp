@@ -16,10 +16,8 @@
 #include "platform/platform.h"
 #include "plugin/crypto_plugin.h"
 
-FileLock TempLocks[2];
 FileFacts SourceFacts;
 std::string SealedName;
-OutputFile ExtractOutput;
 bool displayMode = false;
 
 namespace {
@@ -74,28 +72,19 @@ std::uint64_t KnownSize(std::FILE* stream) {
 // Writes the header part and then the payload into the output file, each
 // read back through its lock's descriptor.
 void JoinTemporaries() {
-    std::FILE* payload = OpenLockedForReading(TempLocks[PayloadSlot]);
-    std::FILE* header = OpenLockedForReading(TempLocks[HeaderSlot]);
-    static OutputFile joined;
-    bool created = OpenOutput(joined, OutputName);
+    std::FILE* payload = OpenLockedForReading(RunFiles[PayloadFile].lock);
+    std::FILE* header = OpenLockedForReading(RunFiles[HeaderFile].lock);
+    bool created = OpenOutput(OutputName, false);
     if (!payload) Fatal("1open error.");
     if (!header) Fatal("2open error.");
     if (!created) Fatal("3open error.");
-    ReserveSpace(joined.stream, KnownSize(header) + KnownSize(payload));
-    CopyAll(header, joined.stream);
-    CopyAll(payload, joined.stream);
+    std::FILE* joined = RunFiles[OutputFile].stream;
+    ReserveSpace(joined, KnownSize(header) + KnownSize(payload));
+    CopyAll(header, joined);
+    CopyAll(payload, joined);
     CloseRead(payload);
     CloseRead(header);
-    if (!CommitOutput(joined, SourceFacts, false)) Fatal("Write error.");
-}
-
-void RemoveTemporaries() {
-    RemoveLockedFile(HeaderTempName, TempLocks[HeaderSlot]);
-    RemoveLockedFile(PayloadTempName, TempLocks[PayloadSlot]);
-    KeepOnInterrupt(HeaderSlot);
-    KeepOnInterrupt(PayloadSlot);
-    ReleaseFileLock(TempLocks[HeaderSlot]);
-    ReleaseFileLock(TempLocks[PayloadSlot]);
+    if (!CommitOutput(SourceFacts, false)) Fatal("Write error.");
 }
 
 // What the output of an extraction can take: the stored total, unless the
@@ -173,13 +162,16 @@ void CommitExtracted() {
     DataSink = nullptr;
     FileFacts madeFrom = SourceFacts;
     if (!SealedName.empty()) FactsOfNamedFile(SealedName, madeFrom);
-    if (!CommitOutput(ExtractOutput, madeFrom, pluginActive)) Fatal("Write error.");
+    if (!CommitOutput(madeFrom, pluginActive)) Fatal("Write error.");
 }
 
 // With the plug-in active the compressed file goes once the extraction has
 // succeeded; a shown text removes only the unsealed copy of a sealed file.
 void RemoveExtractedSource(const std::string& path) {
-    if (pluginActive && (!displayMode || !SealedName.empty())) std::remove(path.c_str());
+    if (!SealedName.empty())
+        RemoveUnsealedCopy();
+    else if (pluginActive && !displayMode)
+        std::remove(path.c_str());
 }
 
 void Extract(const std::string& path) {

@@ -7,19 +7,9 @@
 // file's layout is documented in format/FORMAT.md.
 #include <string>
 
-#include "app/output_file.h"
+#include "app/run_files.h"
 #include "codec/chunk_output.h"
 #include "platform/platform.h"
-
-// The two halves of a compressed file while it is being made: the payload
-// and the header part. A compression holds a lock on each until it has
-// removed them; the lock keeps the one descriptor each is written and read
-// through. The index of each lock is also its interrupt slot (platform.h).
-inline constexpr const char* PayloadTempName = "tmptree2";
-inline constexpr const char* HeaderTempName = "tmptree1";
-inline constexpr int PayloadSlot = 0;
-inline constexpr int HeaderSlot = 1;
-extern FileLock TempLocks[2];
 
 // What the open of the file read found (SelectFiles): its kind, size,
 // permission bits and times.
@@ -28,9 +18,6 @@ extern FileFacts SourceFacts;
 // The sealed file a ".proto" path was unsealed from, empty when the path was
 // not unsealed. Set by the command line.
 extern std::string SealedName;
-
-// The extracted file, written under a temporary name until complete.
-extern OutputFile ExtractOutput;
 
 // True when a small compressed text file is shown on the console instead of
 // being written to a file. Set by SelectFiles from the file actually open.

@@ -89,11 +89,47 @@ bool SyncToDisk(std::FILE* stream);
 void ReserveSpace(std::FILE* stream, std::uint64_t size);
 bool SyncFolderOf(const std::string& name);
 
-// False when a symbolic link at `name` may not be followed by the user
-// running the program: it sits in a sticky folder that everyone may write
-// to, and neither that user nor the folder's owner owns it. True for any
-// other name.
-bool LinkMayBeFollowed(const std::string& name);
+// The place an output is written: the folder that holds its final name,
+// pinned once (POSIX: an O_DIRECTORY descriptor, so that no later step
+// looks the folder up by name again; Windows: its path), and the final name
+// within it. A symbolic link at the name is followed, link by link, only
+// when it belongs to the user running the program or to root; the place is
+// then the folder and name it leads to, so that the file there is replaced
+// and the link stays. A link that leads nowhere is itself replaced.
+struct OutputPlace {
+    long long folder = -1;     // POSIX descriptor of the pinned folder
+    std::string folderName;    // that folder as reached, "" for the working folder
+    std::string leaf;          // the final name within the folder
+    bool replacing = false;    // a regular file of that name exists and is replaced
+    unsigned permissions = 0;  // its permission bits, which the output keeps
+    std::string refusal;       // Refused: why, in words that follow "it" ("is a FIFO")
+};
+// Temporary: a regular file is written under a temporary name in the
+// place's folder and renamed onto the leaf. Direct: `direct` is open on what
+// stands at the name (only for a name the user typed: a device as its
+// permissions allow, a FIFO or socket of the user's own). Refused: something
+// else stands there (a FIFO, socket, device or folder at a derived name, a
+// link of another user); nothing was opened for writing and nothing blocks:
+// a FIFO is opened only without waiting, and one without a reader is
+// refused too. Failed: the name cannot be used (missing folder, no write
+// permission).
+enum class PlaceResult { Temporary, Direct, Refused, Failed };
+PlaceResult PlaceOutput(const std::string& name, bool typed, OutputPlace& place, std::FILE*& direct);
+// A new file of that name in the place's folder, readable and writable by its
+// owner only; null when it exists or cannot be created.
+std::FILE* CreateFileIn(const OutputPlace& place, const std::string& leaf);
+// Renames `leaf` onto the place's final name, both within the pinned folder,
+// replacing what stands there in one step.
+bool RenameOntoPlace(const OutputPlace& place, const std::string& leaf);
+// Removes `leaf` from the place's folder, only while it is the file open on
+// `file` (null: whatever stands there).
+void RemoveFromPlace(const OutputPlace& place, const std::string& leaf, std::FILE* file);
+// Closes the stream and removes the file of that name, itself and not what
+// a link there leads to, only while it is the file the stream was open on.
+void RemoveAndClose(const std::string& name, std::FILE*& file);
+// Makes the place's folder durable (a rename in it).
+bool SyncPlace(const OutputPlace& place);
+void ReleasePlace(OutputPlace& place);
 
 // True when the name opens a device or a pipe rather than a file or a
 // folder: /dev/null or a FIFO on POSIX, NUL or CON on Windows.
@@ -134,6 +170,8 @@ extern void (*InterruptHook)();
 void EndRunOnInterrupts();
 void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file);
 void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock);
+// The same for a file in an output's pinned folder.
+void RemoveOnInterrupt(int slot, const OutputPlace& place, const std::string& leaf, std::FILE* file);
 void KeepOnInterrupt(int slot);
 
 // Copies bytes from the input's position onwards to the output's position

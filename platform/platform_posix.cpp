@@ -206,12 +206,15 @@ bool StillNamed(int fd, const std::string& name) {
     return fstat(fd, &opened) == 0 && lstat(name.c_str(), &named) == 0 && SameFile(opened, named);
 }
 
+const std::string RemovedWhileOpened = "was removed while it was being opened";
+
 // Why an open file may not serve as this user's temporary; empty when it may.
 std::string TemporaryRefusal(int fd) {
     struct stat info {};
     if (fstat(fd, &info) != 0) return "cannot be examined";
     if (!S_ISREG(info.st_mode)) return "is not a regular file";
     if (info.st_uid != geteuid()) return "belongs to another user";
+    if (info.st_nlink == 0) return RemovedWhileOpened;
     if (info.st_nlink != 1) return "has other links";
     if ((info.st_mode & 077) == 0) return "";
     char mode[8];
@@ -231,10 +234,14 @@ LockResult OpenTemporary(const std::string& name, int& fd, std::string& refusal)
 
 }  // namespace
 
+// A file another run removed between our open and our look at it is not
+// refused at once: the name is opened again, as when a holder removed it
+// between our open and our lock.
 LockResult LockFileExclusive(const std::string& name, FileLock& lock) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         int fd = -1;
         LockResult opened = OpenTemporary(name, fd, lock.refusal);
+        if (opened == LockResult::Refused && lock.refusal == RemovedWhileOpened && attempt < 9) continue;
         if (opened != LockResult::Locked) return opened;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             close(fd);
@@ -366,14 +373,204 @@ bool SyncFolderOf(const std::string& name) {
     return close(fd) == 0 && synced;
 }
 
-bool LinkMayBeFollowed(const std::string& name) {
-    struct stat link {};
-    struct stat folder {};
-    if (lstat(name.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return true;
-    std::string parent = std::filesystem::path(name).parent_path().string();
-    if (stat(parent.empty() ? "." : parent.c_str(), &folder) != 0) return false;
-    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-    return !shared || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
+namespace {
+
+// The folder part and the final name of a path: "a/b" gives "a" and "b",
+// "b" gives "" and "b", "/b" gives "/" and "b"; a path ending in a slash has
+// no final name.
+void SplitPath(const std::string& path, std::string& folder, std::string& leaf) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder.clear();
+        leaf = path;
+        return;
+    }
+    folder = path.substr(0, slash == 0 ? 1 : slash);
+    leaf = path.substr(slash + 1);
+}
+
+int OpenFolder(int at, const std::string& folder) {
+    return openat(at, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string KindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "is a FIFO";
+    if (S_ISSOCK(mode)) return "is a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device";
+    if (S_ISDIR(mode)) return "is a folder";
+    return "is not a regular file";
+}
+
+// The folder a link's target lies in, as reached from the link's own folder.
+std::string JoinedFolder(const std::string& from, const std::string& to) {
+    if (!to.empty() && to[0] == '/') return to;
+    if (from.empty()) return to;
+    if (to.empty()) return from;
+    return from == "/" ? "/" + to : from + "/" + to;
+}
+
+// Opens what stands at the name for writing, without waiting, only while it
+// is the file `expected` describes; the stream then blocks as usual.
+std::FILE* OpenStandingFile(int folder, const std::string& leaf, int follow, const struct stat& expected,
+                            int& error) {
+    int fd = openat(folder, leaf.c_str(), O_WRONLY | follow | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    error = errno;
+    if (fd < 0) return nullptr;
+    struct stat opened {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &opened) != 0 || !SameFile(opened, expected) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        error = EAGAIN;
+        return nullptr;
+    }
+    std::FILE* stream = fdopen(fd, "wb");
+    if (!stream) close(fd);
+    return stream;
+}
+
+// What stands at the name is neither a regular file nor a link to follow: a
+// name the user typed may be a device, or a FIFO or socket of their own,
+// written directly; anything else is refused.
+PlaceResult PlaceStandingFile(int folder, const std::string& leaf, int follow, const struct stat& info,
+                              bool typed, OutputPlace& place, std::FILE*& direct) {
+    const bool device = S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode);
+    const bool channel = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+    place.refusal = KindOf(info.st_mode);
+    if (!typed || !(device || channel)) return PlaceResult::Refused;
+    if (channel && info.st_uid != geteuid()) {
+        place.refusal += " of another user";
+        return PlaceResult::Refused;
+    }
+    int error = 0;
+    direct = OpenStandingFile(folder, leaf, follow, info, error);
+    if (direct) return PlaceResult::Direct;
+    if (S_ISFIFO(info.st_mode) && error == ENXIO) {
+        place.refusal += " with no reader";
+        return PlaceResult::Refused;
+    }
+    return PlaceResult::Failed;
+}
+
+// A link whose target the walk does not find: replaced itself when it
+// truly leads nowhere; a link the system resolves otherwise (/dev/stdout
+// through /proc) is judged by what it leads to.
+PlaceResult PlaceDanglingLink(const OutputPlace& original, bool typed, OutputPlace& place,
+                              std::FILE*& direct) {
+    const int folder = static_cast<int>(original.folder);
+    struct stat info {};
+    if (fstatat(folder, original.leaf.c_str(), &info, 0) != 0) return PlaceResult::Temporary;
+    if (S_ISREG(info.st_mode)) return PlaceResult::Failed;
+    return PlaceStandingFile(folder, original.leaf, 0, info, typed, place, direct);
+}
+
+}  // namespace
+
+// Each step looks at the name within a pinned folder: the name itself
+// through an O_PATH descriptor that never follows it, its owner and kind
+// from that descriptor, a link's target through readlinkat on it, and the
+// folder a link leads into is pinned before the name within it is looked at.
+PlaceResult PlaceOutput(const std::string& name, bool typed, OutputPlace& place, std::FILE*& direct) {
+    direct = nullptr;
+    std::string folderName;
+    std::string leaf;
+    SplitPath(name, folderName, leaf);
+    if (leaf.empty()) return PlaceResult::Failed;
+    const int first = OpenFolder(AT_FDCWD, folderName);
+    if (first < 0) return PlaceResult::Failed;
+    place.folder = first;
+    place.folderName = folderName;
+    place.leaf = leaf;
+    int folder = first;
+    auto settle = [&](PlaceResult result, bool atTarget) {
+        if (atTarget && folder != first) {
+            close(first);
+            place.folder = folder;
+            place.folderName = folderName;
+            place.leaf = leaf;
+        } else if (folder != first) {
+            close(folder);
+        }
+        return result;
+    };
+    for (int hop = 0; hop < 40; ++hop) {
+        const int at = openat(folder, leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (at < 0 && errno == ENOENT && hop == 0) return settle(PlaceResult::Temporary, true);
+        if (at < 0 && errno == ENOENT) return settle(PlaceDanglingLink(place, typed, place, direct), false);
+        if (at < 0) return settle(PlaceResult::Failed, false);
+        struct stat info {};
+        const bool examined = fstat(at, &info) == 0;
+        if (examined && S_ISLNK(info.st_mode) && info.st_uid != geteuid() && info.st_uid != 0) {
+            close(at);
+            place.refusal = "is a link of another user";
+            return settle(PlaceResult::Refused, false);
+        }
+        char target[4096];
+        const ssize_t length =
+            examined && S_ISLNK(info.st_mode) ? readlinkat(at, "", target, sizeof target - 1) : 0;
+        close(at);
+        if (!examined || length < 0) return settle(PlaceResult::Failed, false);
+        if (S_ISREG(info.st_mode)) {
+            // Only a file that could have been written is replaced.
+            if (faccessat(folder, leaf.c_str(), W_OK, AT_EACCESS) != 0)
+                return settle(PlaceResult::Failed, false);
+            place.replacing = true;
+            place.permissions = static_cast<unsigned>(info.st_mode & 0777);
+            return settle(PlaceResult::Temporary, true);
+        }
+        if (!S_ISLNK(info.st_mode))
+            return settle(PlaceStandingFile(folder, leaf, O_NOFOLLOW, info, typed, place, direct), false);
+        std::string targetFolder;
+        std::string targetLeaf;
+        SplitPath(std::string(target, static_cast<std::size_t>(length)), targetFolder, targetLeaf);
+        if (targetLeaf.empty()) return settle(PlaceResult::Failed, false);
+        const int next = OpenFolder(folder, targetFolder);
+        if (next < 0 && errno == ENOENT) return settle(PlaceDanglingLink(place, typed, place, direct), false);
+        if (next < 0) return settle(PlaceResult::Failed, false);
+        if (folder != first) close(folder);
+        folder = next;
+        folderName = JoinedFolder(folderName, targetFolder);
+        leaf = targetLeaf;
+    }
+    return settle(PlaceResult::Failed, false);
+}
+
+std::FILE* CreateFileIn(const OutputPlace& place, const std::string& leaf) {
+    int fd = openat(static_cast<int>(place.folder), leaf.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) close(fd);
+    return file;
+}
+
+bool RenameOntoPlace(const OutputPlace& place, const std::string& leaf) {
+    const int folder = static_cast<int>(place.folder);
+    return renameat(folder, leaf.c_str(), folder, place.leaf.c_str()) == 0;
+}
+
+void RemoveFromPlace(const OutputPlace& place, const std::string& leaf, std::FILE* file) {
+    struct stat named {};
+    struct stat opened {};
+    const int folder = static_cast<int>(place.folder);
+    if (file != nullptr && fstat(fileno(file), &opened) == 0 &&
+        (fstatat(folder, leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(opened, named)))
+        return;
+    unlinkat(folder, leaf.c_str(), 0);
+}
+
+void RemoveAndClose(const std::string& name, std::FILE*& file) {
+    if (file == nullptr) return;
+    if (StillNamed(fileno(file), name)) unlink(name.c_str());
+    std::fclose(file);
+    file = nullptr;
+}
+
+bool SyncPlace(const OutputPlace& place) { return fsync(static_cast<int>(place.folder)) == 0; }
+
+void ReleasePlace(OutputPlace& place) {
+    if (place.folder >= 0) close(static_cast<int>(place.folder));
+    place.folder = -1;
 }
 
 bool IsDevice(const std::string& name) {
@@ -411,6 +608,7 @@ namespace {
 // async-signal-safe work and never removes another file of the same name.
 struct InterruptEntry {
     volatile std::sig_atomic_t active = 0;
+    int folder = AT_FDCWD;
     dev_t device = 0;
     ino_t inode = 0;
     char name[4096] = {};
@@ -427,9 +625,9 @@ constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGX
 
 void RemoveIfStillThere(const InterruptEntry& entry) {
     struct stat named {};
-    if (entry.active && lstat(entry.name, &named) == 0 && named.st_dev == entry.device &&
-        named.st_ino == entry.inode)
-        unlink(entry.name);
+    if (entry.active && fstatat(entry.folder, entry.name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == entry.device && named.st_ino == entry.inode)
+        unlinkat(entry.folder, entry.name, 0);
 }
 
 void EndBySignal(int number) {
@@ -447,7 +645,7 @@ void EndBySignal(int number) {
     _exit(128 + number);
 }
 
-void Watch(int slot, const std::string& name, int fd) {
+void Watch(int slot, const std::string& name, int fd, int folder = AT_FDCWD) {
     struct stat info {};
     if (slot < 0 || slot >= InterruptSlots || name.size() >= sizeof interruptEntries[slot].name) return;
     if (fstat(fd, &info) != 0) return;
@@ -455,6 +653,7 @@ void Watch(int slot, const std::string& name, int fd) {
     entry.active = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     std::memcpy(entry.name, name.c_str(), name.size() + 1);
+    entry.folder = folder;
     entry.device = info.st_dev;
     entry.inode = info.st_ino;
     std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -480,6 +679,10 @@ void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file) {
 
 void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock) {
     Watch(slot, name, static_cast<int>(lock.handle));
+}
+
+void RemoveOnInterrupt(int slot, const OutputPlace& place, const std::string& leaf, std::FILE* file) {
+    Watch(slot, leaf, fileno(file), static_cast<int>(place.folder));
 }
 
 void KeepOnInterrupt(int slot) {

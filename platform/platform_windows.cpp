@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/platform.h"
@@ -356,8 +357,97 @@ void ReserveSpace(std::FILE*, std::uint64_t) {}
 // system's own journal.
 bool SyncFolderOf(const std::string&) { return true; }
 
-// Windows has no sticky folders; its links are followed as the system allows.
-bool LinkMayBeFollowed(const std::string&) { return true; }
+namespace {
+
+std::string InPlace(const OutputPlace& place, const std::string& leaf) {
+    return place.folderName.empty() ? leaf : place.folderName + "\\" + leaf;
+}
+
+// Links are followed, link by link, as the system allows (Windows files
+// have no POSIX owner to judge a link by); a link that leads nowhere is
+// replaced itself.
+std::string ResolvedName(const std::string& name) {
+    std::string current = name;
+    std::error_code error;
+    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(current, error); ++hop) {
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) return name;
+        current = (std::filesystem::path(current).parent_path() / target).string();
+    }
+    return std::filesystem::exists(current, error) ? current : name;
+}
+
+}  // namespace
+
+// Windows has no descriptor of a folder to work in, so the place is the
+// folder's path; the nearest equivalent of POSIX's checks: a device (NUL,
+// CON, a pipe) is written directly only under a name the user typed, and a
+// folder is refused.
+PlaceResult PlaceOutput(const std::string& name, bool typed, OutputPlace& place, std::FILE*& direct) {
+    direct = nullptr;
+    const std::string resolved = ResolvedName(name);
+    const std::size_t slash = resolved.find_last_of("\\/");
+    place.folder = -1;
+    place.folderName = slash == std::string::npos ? "" : resolved.substr(0, slash == 0 ? 1 : slash);
+    place.leaf = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
+    if (place.leaf.empty()) return PlaceResult::Failed;
+    if (IsDevice(resolved)) {
+        place.refusal = "is a device";
+        if (!typed) return PlaceResult::Refused;
+        direct = std::fopen(resolved.c_str(), "wb");
+        return direct ? PlaceResult::Direct : PlaceResult::Failed;
+    }
+    const DWORD attributes = GetFileAttributesA(resolved.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? PlaceResult::Temporary : PlaceResult::Failed;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        place.refusal = "is a folder";
+        return PlaceResult::Refused;
+    }
+    // Only a file that could have been written is replaced.
+    std::FILE* probe = std::fopen(resolved.c_str(), "r+b");
+    if (!probe) return PlaceResult::Failed;
+    std::fclose(probe);
+    FileFacts existing;
+    place.replacing = FactsOfNamedFile(resolved, existing);
+    place.permissions = existing.permissions;
+    return PlaceResult::Temporary;
+}
+
+std::FILE* CreateFileIn(const OutputPlace& place, const std::string& leaf) {
+    return CreateNewFile(InPlace(place, leaf));
+}
+
+bool RenameOntoPlace(const OutputPlace& place, const std::string& leaf) {
+    return ReplaceFileWith(InPlace(place, leaf), InPlace(place, place.leaf));
+}
+
+void RemoveFromPlace(const OutputPlace& place, const std::string& leaf, std::FILE* file) {
+    FileIdentity identity;
+    if (file == nullptr)
+        DeleteFileA(InPlace(place, leaf).c_str());
+    else if (IdentityOf(HandleOf(file), identity))
+        RemoveIfStillNamed(InPlace(place, leaf).c_str(), identity);
+}
+
+// The C library opens a file without sharing its removal, so the stream is
+// closed first.
+void RemoveAndClose(const std::string& name, std::FILE*& file) {
+    if (file == nullptr) return;
+    FileIdentity identity;
+    const bool known = IdentityOf(HandleOf(file), identity);
+    std::fclose(file);
+    file = nullptr;
+    if (known) RemoveIfStillNamed(name.c_str(), identity);
+}
+
+// Windows offers no way to flush a folder; a rename is recorded by the file
+// system's own journal.
+bool SyncPlace(const OutputPlace&) { return true; }
+
+void ReleasePlace(OutputPlace& place) { place.folder = -1; }
 
 // Device names such as NUL are no files the C library can examine; only
 // the handle they open tells.
@@ -439,6 +529,10 @@ void RemoveOnInterrupt(int slot, const std::string& name, std::FILE* file) {
 
 void RemoveOnInterrupt(int slot, const std::string& name, const FileLock& lock) {
     Watch(slot, name, reinterpret_cast<HANDLE>(lock.handle));
+}
+
+void RemoveOnInterrupt(int slot, const OutputPlace& place, const std::string& leaf, std::FILE* file) {
+    Watch(slot, InPlace(place, leaf), HandleOf(file));
 }
 
 void KeepOnInterrupt(int slot) {

@@ -159,6 +159,7 @@ void SetLimits(const RunOptions& options) {
 std::vector<std::string> CommandWords(const std::vector<std::string>& args, const RunOptions& options) {
     std::vector<std::string> words = ProgramCommand(args);
     if (!options.program.empty()) words[UnderWine() ? 1 : 0] = options.program;
+    words.insert(words.begin(), options.prefix.begin(), options.prefix.end());
     return words;
 }
 

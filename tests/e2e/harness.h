@@ -23,6 +23,9 @@ struct RunOptions {
     long fileSizeLimit = -1;      // RLIMIT_FSIZE in bytes for the child, SIGXFSZ ignored
     long addressSpaceLimit = -1;  // RLIMIT_AS in bytes for the child
     std::string program;          // another copy of the program to run, empty for CorvaneBinary()
+    // Words that start the program: "/usr/bin/setpriv --reuid=..." to run it
+    // as another user, "/usr/bin/timeout" to bound a run that may hang.
+    std::vector<std::string> prefix;
     // Standard input and output on a terminal of their own instead of files;
     // out is what the terminal showed. Once it shows typeKeyAfter, and the
     // program still runs a moment later, one key is typed.

@@ -73,8 +73,10 @@ bool LinesTakenDown(const std::string& shown) {
 }
 
 // Reads the pipe to its end in small pieces with pauses, keeping the bytes.
-void DrainSlowly(const fs::path& pipe, std::string& drained) {
-    int fd = open(pipe.c_str(), O_RDONLY);
+// The pipe is open for reading before the program starts (a FIFO is used as
+// an output only when it has a reader); a writer of the test's own keeps it
+// from ending before the program opens it, until `writer` is closed.
+void DrainSlowly(int fd, std::string& drained) {
     char block[16384];
     for (ssize_t got; (got = read(fd, block, sizeof block)) > 0;) {
         drained.append(block, static_cast<std::size_t>(got));
@@ -118,13 +120,21 @@ TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
     // An extraction into a pipe that is read slowly.
     Sandbox back;
     back.Write("big.lx", compressed);
+    // An output that is not a regular file is used only under a name typed
+    // at the menu.
     mkfifo(back.path("big").c_str(), 0600);
+    const int reading = open(back.path("big").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int writer = open(back.path("big").c_str(), O_WRONLY | O_CLOEXEC);
+    fcntl(reading, F_SETFL, fcntl(reading, F_GETFL) & ~O_NONBLOCK);
     std::string drained;
-    std::thread drainer(DrainSlowly, back.path("big"), std::ref(drained));
-    RunResult extracted = back.Run({"big.lx"}, "", terminal);
+    std::thread drainer(DrainSlowly, reading, std::ref(drained));
+    RunResult extracted = back.Run({}, "2 big.lx big\n", terminal);
+    close(writer);
     drainer.join();
     EXPECT_EQ(extracted.exitCode, 0);
-    EXPECT_EQ(extracted.out, Banner + NoPlugin + Separator + Separator + "Extract successfully.\n");
+    EXPECT_EQ(extracted.out,
+              Banner + "0: exit, 1: compress, 2: extract :\nchoose file to extract:\nenter output file:\n" +
+                  Separator + Separator + "Extract successfully.\n");
     EXPECT_NE(extracted.err.find(" MB/s"), std::string::npos) << extracted.err;
     EXPECT_TRUE(LinesTakenDown(extracted.err)) << extracted.err;
     EXPECT_EQ(drained, text);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -306,42 +308,258 @@ TEST(PlantedTemporaries, LeftoversOpenToOthersOrLinkedElsewhereAreExplained) {
     EXPECT_EQ(box.Files(), (Names{"data", "data.lx", "elsewhere"}));
 }
 
-// --- Output links planted by a neighbour ----------------------------------
+// --- Outputs planted by a neighbour -----------------------------------------
 
-TEST(PlantedOutputs, ALinkInAStickySharedFolderIsFollowedOnlyWhenTheSystemWould) {
-    if (UnderWine()) GTEST_SKIP() << "Windows has no sticky folders";
-    if (!CanPlantAsNeighbour()) GTEST_SKIP() << "planting a link as another user needs root";
+// Runs as real users: the victim is a second user (uid and gid 4242, also
+// in the folders' group 4243), the neighbour "nobody". Both run a copy of
+// the program in a folder every user can reach. On Linux as root a test
+// that cannot switch users fails; otherwise it is skipped.
+constexpr uid_t Victim = 4242;
+constexpr gid_t SharedGroup = 4243;
+
+#define NEED_REAL_USERS()                                                                         \
+    if (UnderWine()) GTEST_SKIP() << "Windows files have no POSIX owners; Wine runs as one user"; \
+    if (geteuid() != 0) GTEST_SKIP() << "switching users needs root";                             \
+    ASSERT_TRUE(getpwnam("nobody") != nullptr && fs::exists("/usr/bin/setpriv") &&                \
+                fs::exists("/usr/bin/timeout"))                                                   \
+        << "as root this test must run as other users: it needs the user nobody, setpriv and timeout"
+
+// A copy of the program in a 0755 folder, removed at the end.
+class SharedProgram {
+public:
+    SharedProgram() {
+        std::string pattern = (fs::temp_directory_path() / "corvane-bin-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) return;
+        folder_ = pattern;
+        fs::copy_file(CorvaneBinary(), folder_ / "corvane");
+        chmod(folder_.c_str(), 0755);
+        chmod((folder_ / "corvane").c_str(), 0755);
+    }
+    ~SharedProgram() { fs::remove_all(folder_); }
+    // Runs of the program as that user, bounded to 20 seconds: a run that
+    // blocks is killed and shows as exit status 137.
+    RunOptions As(uid_t uid, gid_t gid) const {
+        RunOptions options;
+        options.program = (folder_ / "corvane").string();
+        options.prefix = {"/usr/bin/timeout",
+                          "-s",
+                          "KILL",
+                          "20",
+                          "/usr/bin/setpriv",
+                          "--reuid=" + std::to_string(uid),
+                          "--regid=" + std::to_string(gid),
+                          "--groups=" + std::to_string(SharedGroup)};
+        return options;
+    }
+    RunOptions AsVictim() const { return As(Victim, Victim); }
+
+private:
+    fs::path folder_;
+};
+
+void Own(const fs::path& path, uid_t uid, gid_t gid) { ASSERT_EQ(lchown(path.c_str(), uid, gid), 0) << path; }
+
+// A folder of the box: sticky and world-writable (1777), or group-writable
+// and not sticky (2770, group SharedGroup). The box itself, where the runs
+// keep their temporaries, becomes the victim's.
+fs::path SharedFolder(const Sandbox& box, const std::string& name, bool sticky) {
+    chmod(box.dir().c_str(), 0755);
+    Own(box.dir(), Victim, Victim);
+    fs::create_directory(box.path(name));
+    chown(box.path(name).c_str(), 0, SharedGroup);
+    chmod(box.path(name).c_str(), sticky ? 01777 : 02770);
+    return box.path(name);
+}
+
+// A FIFO of the neighbour's, with a reader this test holds open so that
+// whatever is written into it can be read back; -1 for no reader.
+int PlantFifo(const fs::path& path, bool withReader) {
+    mkfifo(path.c_str(), 0666);
+    GiveToNeighbour(path);
+    return withReader ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+}
+
+std::string Drained(int fd) {
+    std::string got;
+    char block[4096];
+    for (ssize_t n; fd >= 0 && (n = read(fd, block, sizeof block)) > 0;)
+        got.append(block, static_cast<std::size_t>(n));
+    return got;
+}
+
+TEST(PlantedOutputs, AFifoAtADerivedNameIsRefusedWithoutBlocking) {
+    NEED_REAL_USERS();
+    SharedProgram program;
+    for (bool sticky : {true, false}) {
+        for (bool withReader : {true, false}) {
+            Sandbox box;
+            const fs::path folder = SharedFolder(box, "shared", sticky);
+            const std::string context =
+                std::string(sticky ? "sticky" : "group") + (withReader ? ", read" : "");
+            box.Write("shared/secret.txt", Text(3000));
+            box.Write("shared/report.lx", Compressed(Text(4000)));
+            Own(folder / "secret.txt", Victim, Victim);
+            Own(folder / "report.lx", Victim, Victim);
+            const int compressed = PlantFifo(folder / "secret.txt.lx", withReader);
+            const int extracted = PlantFifo(folder / "report", withReader);
+            RunResult run = box.Run({"shared/secret.txt"}, "", program.AsVictim());
+            EXPECT_EQ(run.exitCode, 1) << context;
+            EXPECT_EQ(run.out, Banner + NoPlugin + "3open error.\n") << context;
+            EXPECT_EQ(run.err, "shared/secret.txt.lx: not used as the output, it is a FIFO\n") << context;
+            run = box.Run({"shared/report.lx"}, "", program.AsVictim());
+            EXPECT_EQ(run.exitCode, 1) << context;
+            EXPECT_EQ(run.out, Banner + NoPlugin + "Write error.\n") << context;
+            EXPECT_EQ(run.err, "shared/report: not used as the output, it is a FIFO\n") << context;
+            EXPECT_EQ(Drained(compressed), "") << context;
+            EXPECT_EQ(Drained(extracted), "") << context;
+            if (compressed >= 0) close(compressed);
+            if (extracted >= 0) close(extracted);
+            EXPECT_TRUE(fs::is_fifo(folder / "secret.txt.lx")) << context;
+            EXPECT_TRUE(fs::is_fifo(folder / "report")) << context;
+            EXPECT_EQ(box.Files(), (Names{"shared", "tmptree1", "tmptree2"})) << context;
+            size_t entries = 0;
+            for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++entries;
+            EXPECT_EQ(entries, 4u) << context << ": no temporary stays";
+        }
+    }
+}
+
+TEST(PlantedOutputs, LinksAreFollowedOnlyWhenTheyAreTheUsersOwnOrRoots) {
+    NEED_REAL_USERS();
+    SharedProgram program;
     Sandbox box;
+    const fs::path group = SharedFolder(box, "group", false);
     fs::create_directory(box.path("home"));
-    fs::create_directory(box.path("sticky"));
-    ShareFolder(box.path("sticky"), true);
+    Own(box.path("home"), Victim, Victim);
     box.Write("home/victim", "precious");
-    box.Write("sticky/data", Text(3000));
-    box.Write("sticky/packed.lx", Compressed(Text(5000)));
-    fs::create_symlink(box.path("home/victim"), box.path("sticky/data.lx"));
-    fs::create_symlink(box.path("home/victim"), box.path("sticky/packed"));
-    GiveToNeighbour(box.path("sticky/data.lx"));
-    GiveToNeighbour(box.path("sticky/packed"));
-    RunResult run = box.Run({"sticky/data"});
+    Own(box.path("home/victim"), Victim, Victim);
+    box.Write("group/n.txt", Text(3000));
+    box.Write("group/packed.lx", Compressed(Text(5000)));
+    Own(group / "n.txt", Victim, Victim);
+    Own(group / "packed.lx", Victim, Victim);
+    // The neighbour's links, in a 2770 folder of a group both belong to.
+    fs::create_symlink(box.path("home/victim"), group / "n.txt.lx");
+    fs::create_symlink(box.path("home/victim"), group / "packed");
+    GiveToNeighbour(group / "n.txt.lx");
+    GiveToNeighbour(group / "packed");
+    RunResult run = box.Run({"group/n.txt"}, "", program.AsVictim());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, Banner + NoPlugin + "3open error.\n");
-    run = box.Run({"sticky/packed.lx"});
+    EXPECT_EQ(run.err, "group/n.txt.lx: not used as the output, it is a link of another user\n");
+    run = box.Run({"group/packed.lx"}, "", program.AsVictim());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, Banner + NoPlugin + "Write error.\n");
+    EXPECT_EQ(run.err, "group/packed: not used as the output, it is a link of another user\n");
     EXPECT_EQ(box.Read("home/victim"), "precious");
-    EXPECT_TRUE(fs::is_symlink(box.path("sticky/data.lx")));
-    EXPECT_TRUE(OutputTemporaries(box).empty());
+    EXPECT_TRUE(fs::is_symlink(group / "n.txt.lx"));
 
-    // The user's own link there, and a neighbour's link in a folder that is
-    // not sticky, are followed as before: the file they lead to is replaced.
-    fs::remove(box.path("sticky/data.lx"));
-    fs::create_symlink(box.path("home/victim"), box.path("sticky/data.lx"));
-    EXPECT_EQ(box.Run({"sticky/data"}).exitCode, 0);
+    // The user's own links, and root's, are followed: the file they lead to
+    // is replaced and the links stay.
+    Own(group / "n.txt.lx", Victim, Victim);
+    Own(group / "packed", 0, 0);
+    run = box.Run({"group/n.txt"}, "", program.AsVictim());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(box.Read("home/victim"), Compressed(Text(3000)));
-    ShareFolder(box.path("sticky"), false);
-    EXPECT_EQ(box.Run({"sticky/packed.lx"}).exitCode, 0);
+    EXPECT_EQ(box.Run({"group/packed.lx"}, "", program.AsVictim()).exitCode, 0);
     EXPECT_EQ(box.Read("home/victim"), Text(5000));
-    EXPECT_TRUE(fs::is_symlink(box.path("sticky/packed")));
+    EXPECT_EQ(OwnerOf(box.path("home/victim")), Victim);
+    EXPECT_TRUE(fs::is_symlink(group / "n.txt.lx"));
+    EXPECT_TRUE(fs::is_symlink(group / "packed"));
+    EXPECT_EQ(box.Files(), (Names{"group", "home"}));
+    EXPECT_EQ(fs::directory_iterator(box.path("home"))->path().filename(), "victim");
+}
+
+TEST(PlantedOutputs, TypedNamesMayBeDevicesAndTheUsersOwnFifos) {
+    NEED_REAL_USERS();
+    SharedProgram program;
+    Sandbox box;
+    const fs::path group = SharedFolder(box, "group", false);
+    box.Write("group/packed.lx", Compressed(Text(5000)));
+    Own(group / "packed.lx", Victim, Victim);
+    RunResult run = box.Run({}, "2 group/packed.lx /dev/null\n", program.AsVictim());
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.err, "");
+    // A FIFO of the user's own, read by someone, takes the text; the
+    // neighbour's FIFO does not, nor the user's own without a reader.
+    mkfifo((group / "mine").c_str(), 0600);
+    Own(group / "mine", Victim, Victim);
+    const int mine = open((group / "mine").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    std::string got;
+    std::thread reader([&] {
+        Eventually([&] {
+            got += Drained(mine);
+            return got.size() >= 5000;
+        });
+    });
+    run = box.Run({}, "2 group/packed.lx group/mine\n", program.AsVictim());
+    reader.join();
+    close(mine);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(got, Text(5000));
+    run = box.Run({}, "2 group/packed.lx group/mine\n", program.AsVictim());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "group/mine: not used as the output, it is a FIFO with no reader\n");
+    const int theirs = PlantFifo(group / "theirs", true);
+    run = box.Run({}, "2 group/packed.lx group/theirs\n", program.AsVictim());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("Write error.\n"), std::string::npos);
+    EXPECT_EQ(run.err, "group/theirs: not used as the output, it is a FIFO of another user\n");
+    EXPECT_EQ(Drained(theirs), "");
+    close(theirs);
+}
+
+// The neighbour flips the output name between a regular file of its own and
+// a link of its own, to a FIFO it reads or to a file of a third user, while
+// root compresses and extracts in a folder both may write to. Nothing is
+// ever written through the link.
+TEST(PlantedOutputs, ANameFlippedUnderTheRunIsNeverWrittenThrough) {
+    NEED_REAL_USERS();
+    for (bool toFifo : {true, false}) {
+        Sandbox box;
+        ShareFolder(box.dir(), false);
+        const passwd* nobody = getpwnam("nobody");
+        box.Write("data", Text(3000));
+        box.Write("packed.lx", Compressed(Text(4000)));
+        box.Write("third", "precious");
+        chmod(box.path("third").c_str(), 0666);
+        Own(box.path("third"), Victim, Victim);
+        const int fifo = toFifo ? PlantFifo(box.path("fifo"), true) : -1;
+        const fs::path target = toFifo ? box.path("fifo") : box.path("third");
+        const pid_t flipper = fork();
+        if (flipper == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(1);
+            if (chdir(box.dir().c_str()) != 0) _exit(1);
+            for (unsigned i = 0;; ++i) {
+                const char* name = (i / 2) % 2 ? "packed" : "data.lx";
+                if (i % 2 == 0) {
+                    if (symlink(target.c_str(), ".link") == 0) rename(".link", name);
+                } else {
+                    const int fd = open(".plain", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    if (fd >= 0) close(fd);
+                    rename(".plain", name);
+                }
+            }
+        }
+        RunOptions bounded;
+        bounded.prefix = {"/usr/bin/timeout", "-s", "KILL", "20"};
+        int refused = 0;
+        for (int i = 0; i < 300; ++i) {
+            RunResult run = box.Run({i % 2 ? "packed.lx" : "data"}, "", bounded);
+            EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.out;
+            if (run.exitCode != 0 && run.exitCode != 1) break;
+            refused += run.exitCode;
+        }
+        kill(flipper, SIGKILL);
+        waitpid(flipper, nullptr, 0);
+        EXPECT_EQ(Drained(fifo), "");
+        if (fifo >= 0) close(fifo);
+        EXPECT_EQ(box.Read("third"), "precious");
+        EXPECT_TRUE(OutputTemporaries(box).empty());
+        std::cout << (toFifo ? "link to a FIFO: " : "link to a file: ") << refused
+                  << " of 300 runs refused\n";
+    }
 }
 
 // --- Text for the terminal -------------------------------------------------
@@ -460,7 +678,7 @@ TEST(DisplayWithPlugin, AShownTextIsKeptAndOnlyAnUnsealedCopyIsRemoved) {
     EXPECT_EQ(box.Files(), (Names{"memo.proto", "memo.txt.lx", "plugin-calls.log"}));
 }
 
-TEST(DisplayWithPlugin, AConsoleThatCannotTakeTheTextFailsTheRunAndRemovesNothing) {
+TEST(DisplayWithPlugin, AConsoleThatCannotTakeTheTextFailsTheRunAndRemovesOnlyTheUnsealedCopy) {
     // Standard output, a file here, may grow to 1100 bytes: the lines before
     // the text fit, the text does not.
     Sandbox box;
@@ -476,7 +694,8 @@ TEST(DisplayWithPlugin, AConsoleThatCannotTakeTheTextFailsTheRunAndRemovesNothin
         EXPECT_EQ(run.exitCode, 1) << name;
         EXPECT_EQ(run.out.find("Extract successfully."), std::string::npos) << name;
     }
-    EXPECT_EQ(box.Files(), (Names{"memo.proto", "memo.proto.txt.lx", "memo.txt.lx", "plugin-calls.log"}));
+    // Only the unsealed copy goes, as after any refusal of its extraction.
+    EXPECT_EQ(box.Files(), (Names{"memo.proto", "memo.txt.lx", "plugin-calls.log"}));
     EXPECT_TRUE(box.Read("memo.txt.lx") == compressed);
 }
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "app/operation_driver.h"
-#include "app/output_file.h"
+#include "app/run_files.h"
 #include "codec/bit_queue.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
@@ -60,7 +60,7 @@ void ResetProgramState() {
     finalBits = widthCode = reservedFlag = tableMode = 0;
     storedTotal = 0;
     displayMode = false;
-    PendingOutput = nullptr;
+    for (RunFile& file : RunFiles) file = RunFile{};
     SourceName.clear();
     OutputName.clear();
 }
