@@ -80,7 +80,7 @@ uint64_t plain_encode(const uint8_t* in, size_t size, const uint64_t codes[256],
  * bit 15 set, the slot of the second-level table in bits 0-11. */
 enum { LONG_ENTRY = 0x8000 };
 
-int plain_decoder_init(plain_decoder* decoder, const uint64_t* entries, unsigned lookup_bits,
+int plain_decoder_init(plain_decoder* decoder, const uint32_t* entries, unsigned lookup_bits,
                        const uint64_t codes[256], const uint8_t lengths[256]) {
     unsigned longest = 0, slots = 0;
     memset(decoder, 0, sizeof *decoder);
@@ -151,18 +151,18 @@ static inline uint8_t decode_one(const plain_decoder* decoder, reader* r) {
 /* Four lookups a refill, each storing its symbols in one store; a code longer
  * than the table goes through the one-symbol tables with refills around. */
 static inline uint8_t* decode_entry(const plain_decoder* decoder, reader* r, uint8_t* out) {
-    const uint64_t entry = decoder->entries[r->bits >> (64 - decoder->lookup_bits)];
-    const uint64_t symbols = entry >> 8;
-    if ((entry & 0xE0) == 0) {
+    const uint32_t entry = decoder->entries[r->bits >> (64 - decoder->lookup_bits)];
+    const uint32_t symbols = entry >> 8;
+    if ((entry & 0xC0) == 0) {
         refill(r);
         *out = decode_one(decoder, r);
         refill(r);
         return out + 1;
     }
-    memcpy(out, &symbols, 8);
-    r->bits <<= entry & 31;
-    r->count -= entry & 31;
-    return out + (entry >> 5 & 7);
+    memcpy(out, &symbols, 4);
+    r->bits <<= entry & 63;
+    r->count -= entry & 63;
+    return out + (entry >> 6 & 3);
 }
 
 static void decode_tail(const plain_decoder* decoder, reader* r, uint8_t* out, const uint8_t* end) {
@@ -172,7 +172,7 @@ static void decode_tail(const plain_decoder* decoder, reader* r, uint8_t* out, c
     }
 }
 
-enum { MOST_A_STEP = 28 };
+enum { MOST_A_STEP = 12 };
 
 void plain_decode(const plain_decoder* decoder, const uint8_t* in, uint8_t* out, size_t symbols) {
     reader first = reader_at(in, 0);

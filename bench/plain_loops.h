@@ -26,19 +26,19 @@ uint64_t plain_encode(const uint8_t* in, size_t size, const uint64_t codes[256],
                       unsigned codes_per_store, uint32_t* counts, uint8_t* out);
 
 /* Decoding over corvane's decode table of 2^lookup_bits entries (each the
- * bits its codes take in bits 0-4, the number of codes, up to seven, in bits
- * 5-7, the symbols from bit 8 on; none where the code is longer than the
+ * bits its codes take in bits 0-5, the number of codes, up to three, in bits
+ * 6-7, the symbols from bit 8 on; none where the code is longer than the
  * table), with a one-symbol table of 12 bits and its second level for the
  * longer codes and the last symbols. */
 typedef struct plain_decoder {
-    const uint64_t* entries;
+    const uint32_t* entries;
     unsigned lookup_bits;
     uint16_t first[4096];
     uint16_t* second;
     unsigned second_bits;
 } plain_decoder;
 
-int plain_decoder_init(plain_decoder* decoder, const uint64_t* entries, unsigned lookup_bits,
+int plain_decoder_init(plain_decoder* decoder, const uint32_t* entries, unsigned lookup_bits,
                        const uint64_t codes[256], const uint8_t lengths[256]);
 void plain_decoder_free(plain_decoder* decoder);
 

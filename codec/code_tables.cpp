@@ -42,18 +42,18 @@ unsigned DeepestLeaf(const TreeNode* node, unsigned depth) {
 
 // Up to MostSymbolsPerEntry whole codes from the top of the index on; the
 // bits below the index, shifted in as zeros, never complete a code.
-DecodeEntry EntryFor(const FirstCode (&first)[TableSize], unsigned index) {
-    DecodeEntry entry = 0;
+std::uint32_t EntryFor(const FirstCode (&first)[TableSize], unsigned index) {
+    std::uint32_t entry = 0;
     unsigned used = 0;
     unsigned symbols = 0;
     while (symbols < MostSymbolsPerEntry) {
         const FirstCode code = first[(index << used) & (TableSize - 1)];
         if (code.length == 0 || used + code.length > LookupBits) break;
-        entry |= DecodeEntry{code.symbol} << (8 + 8 * symbols);
+        entry |= std::uint32_t{code.symbol} << (8 + 8 * symbols);
         used += code.length;
         ++symbols;
     }
-    return entry | symbols << 5 | used;
+    return entry | symbols << 6 | used;
 }
 
 }  // namespace

@@ -36,20 +36,18 @@ std::uint64_t LeftAlignedBits(const std::string& text);
 // Each value's code is that of its first entry in CodeList with a code.
 void BuildEncodingTable(EncodingTable& table);
 
-// A table of 2^11 entries of 8 bytes fits the first-level cache with room
-// to spare, and gives up to seven codes a lookup where codes are short.
-inline constexpr unsigned LookupBits = 11;
-inline constexpr unsigned MostSymbolsPerEntry = 7;
-using DecodeEntry = std::uint64_t;
+inline constexpr unsigned LookupBits = 12;
+inline constexpr unsigned MostSymbolsPerEntry = 3;
 
-// An entry holds the number of bits its codes take in its bits 0 to 4, the
-// number of codes (up to seven) in bits 5 to 7, and their symbols in the
-// seven bytes above, the first lowest. An entry
+// An entry holds the number of bits its codes take in its bits 0 to 5, the
+// number of codes (up to three) in bits 6 and 7, and their symbols in the
+// three bytes above, the first lowest. Bits and count share the low byte so
+// that a shift by the entry itself moves a window past its codes. An entry
 // without symbols stands where the code starting there is longer than
 // LookupBits (longCodes gives the node reached after them), or where the
 // bits leave a hand-made tree that lacks a branch.
 struct DecodingTable {
-    DecodeEntry entries[1u << LookupBits] = {};
+    std::uint32_t entries[1u << LookupBits] = {};
     std::uint8_t firstLengths[1u << LookupBits] = {};  // of each entry's first code; 0 if longer
     const TreeNode* longCodes[1u << LookupBits] = {};
     const TreeNode* root = nullptr;
@@ -58,16 +56,16 @@ struct DecodingTable {
 
 void BuildDecodingTable(DecodingTable& table, const TreeNode* root);
 
-inline unsigned BitsOf(DecodeEntry entry) { return static_cast<unsigned>(entry & 31); }
-inline unsigned SymbolsIn(DecodeEntry entry) { return static_cast<unsigned>(entry >> 5) & 7; }
-inline DecodeEntry SymbolBytesOf(DecodeEntry entry) { return entry >> 8; }
+inline unsigned BitsOf(std::uint32_t entry) { return entry & 63; }
+inline unsigned SymbolsIn(std::uint32_t entry) { return (entry >> 6) & 3; }
+inline std::uint32_t SymbolBytesOf(std::uint32_t entry) { return entry >> 8; }
 
-// The entry's symbols at out: one store of eight bytes, those past its
-// symbols overwritten by the next ones.
-inline void StoreSymbols(std::uint8_t* out, DecodeEntry entry) {
-    const DecodeEntry symbols = SymbolBytesOf(entry);
+// The entry's symbols at out: one store of four bytes, the last of which
+// the next symbols overwrite.
+inline void StoreSymbols(std::uint8_t* out, std::uint32_t entry) {
+    const std::uint32_t symbols = SymbolBytesOf(entry);
     if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out, &symbols, sizeof symbols);
+        std::memcpy(out, &symbols, 4);
     } else {
         for (unsigned k = 0; k < MostSymbolsPerEntry; ++k)
             out[k] = static_cast<std::uint8_t>(symbols >> (8 * k));

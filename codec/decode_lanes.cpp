@@ -87,7 +87,7 @@ void InterleaveLanes(const DecodingTable& table, const std::uint8_t* bytes, Deco
         for (unsigned step = 0; step < LookupsPerRefill; ++step) {
             for (unsigned k = 0; k < N; ++k) {
                 const auto index = static_cast<unsigned>(readers[k].bits >> (64 - LookupBits));
-                const DecodeEntry entry = table.entries[index];
+                const std::uint32_t entry = table.entries[index];
                 ++tally.entryHits[index];
                 StoreSymbols(outs[k], entry);
                 outs[k] += SymbolsIn(entry);

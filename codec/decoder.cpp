@@ -155,7 +155,7 @@ std::uint8_t* DecodeLookups(const DecodingTable& table, BitReader& reader, std::
         Refill(reader);
         for (unsigned k = 0; k < LookupsPerRefill; ++k) {
             const auto index = static_cast<unsigned>(reader.bits >> (64 - LookupBits));
-            const DecodeEntry entry = table.entries[index];
+            const std::uint32_t entry = table.entries[index];
             if (SymbolsIn(entry) == 0) return out;
             ++tally.entryHits[index];
             StoreSymbols(out, entry);
@@ -172,7 +172,7 @@ std::size_t FastReadAhead(const DecodingTable& table) { return 16 + (table.longe
 
 void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&counts)[256]) {
     for (unsigned index = 0; index < (1u << LookupBits); ++index) {
-        const DecodeEntry entry = table.entries[index];
+        const std::uint32_t entry = table.entries[index];
         for (unsigned k = 0; k < SymbolsIn(entry); ++k) {
             counts[(SymbolBytesOf(entry) >> (8 * k)) & 0xFF] += tally.entryHits[index];
         }

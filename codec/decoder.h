@@ -61,11 +61,12 @@ void AddTallyTo(const DecodingTable& table, DecodeTally& tally, std::uint64_t (&
 // least MostSymbolsPerStep more symbols fit before outEnd, and tallies them.
 // Moves position past what it decoded and returns the new end of the
 // output. Reads bytes up to FastReadAhead(table) bytes past limit / 8 and
-// writes up to 7 bytes past outEnd; those must be there.
-// The lookups of a refill and the index looked at after them (for a code
-// longer than the table) all have their bits among the 56 a refill gives.
+// writes up to 3 bytes past outEnd; those must be there.
+// A refill gives at least 56 bits, and all 64 of the buffer are payload
+// bits; the index looked at after the lookups, for a code longer than the
+// table, must be among them too.
 inline constexpr unsigned LookupsPerRefill = 4;
-static_assert((LookupsPerRefill + 1) * LookupBits <= 56);
+static_assert(LookupsPerRefill * LookupBits <= 56 && (LookupsPerRefill + 1) * LookupBits <= 64);
 inline constexpr unsigned MostSymbolsPerStep = LookupsPerRefill * MostSymbolsPerEntry;
 std::size_t FastReadAhead(const DecodingTable& table);
 std::uint8_t* DecodeBitRange(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position,

@@ -24,7 +24,7 @@ unsigned TopBitsIndex(const std::string& bits) {
 std::string Ones(std::size_t count) { return std::string(count, '1'); }
 
 // The table entry for a bit text at the top of the index.
-DecodeEntry EntryAt(const std::string& bits) { return DecodeLookup.entries[TopBitsIndex(bits)]; }
+std::uint32_t EntryAt(const std::string& bits) { return DecodeLookup.entries[TopBitsIndex(bits)]; }
 
 TEST_F(CodeTablesTest, EncodingTableTakesEachValuesFirstCode) {
     const std::string fiftySeven = Ones(56) + '0';
@@ -44,7 +44,7 @@ TEST_F(CodeTablesTest, EncodingTableTakesEachValuesFirstCode) {
     EXPECT_EQ(EncodeCodes.longest, 255u);
 }
 
-TEST_F(CodeTablesTest, DecodingTableHoldsUpToSevenWholeCodesPerEntry) {
+TEST_F(CodeTablesTest, DecodingTableHoldsUpToThreeWholeCodesPerEntry) {
     SetTree({{'A', "0"}, {'B', "10"}, {'C', "110"}, {'D', "1110"}, {'E', "1111"}});
     BuildDecodingTable(DecodeLookup, TreeRoot);
     EXPECT_EQ(DecodeLookup.longest, 4u);
@@ -54,12 +54,12 @@ TEST_F(CodeTablesTest, DecodingTableHoldsUpToSevenWholeCodesPerEntry) {
         unsigned used;
     };
     const Case cases[] = {
-        {"00000000000", "AAAAAAA", 7},  // seven codes at the most
-        {"10110000000", "BCAAAAA", 10}, {"11101111111", "DE", 8},    {"11011100000", "CDAAAA", 11},
-        {"11111111111", "EE", 8},       {"01011011101", "ABCD", 10},
+        {"000000000000", "AAA", 3},  {"101100000000", "BCA", 6},
+        {"111011111111", "DEE", 12}, {"110111000000", "CDA", 8},
+        {"111111111111", "EEE", 12}, {"010110111011", "ABC", 6},  // three codes at the most
     };
     for (const Case& c : cases) {
-        const DecodeEntry entry = EntryAt(c.bits);
+        const std::uint32_t entry = EntryAt(c.bits);
         ASSERT_EQ(SymbolsIn(entry), c.symbols.size()) << c.bits;
         EXPECT_EQ(BitsOf(entry), c.used) << c.bits;
         for (unsigned k = 0; k < SymbolsIn(entry); ++k) {
@@ -78,7 +78,7 @@ TEST_F(CodeTablesTest, CodesLongerThanTheTableAreWalkedFromTheirNode) {
     ASSERT_NE(DecodeLookup.longCodes[TopBitsIndex(twelveOnes)], nullptr);
     EXPECT_EQ(SymbolsIn(EntryAt(Ones(LookupBits - 1) + '0')), 1u);
     // A code cut off by the end of the index waits for the next lookup.
-    const DecodeEntry cut = EntryAt('0' + Ones(LookupBits - 1));
+    const std::uint32_t cut = EntryAt('0' + Ones(LookupBits - 1));
     EXPECT_EQ(SymbolsIn(cut), 1u);
     EXPECT_EQ(BitsOf(cut), 1u);
     for (std::size_t value : {12, 13, 57, 200, 254, 255}) {
