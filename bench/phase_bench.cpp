@@ -5,6 +5,8 @@
 // loop's (the median of the turns' ratios). The group size and the cost of
 // the encoder's count go to standard error. Every output is checked against
 // the plain loop's; a difference fails the run. bench/run --memory runs it.
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -117,6 +119,20 @@ std::size_t DecodeWithLanes(const DecodingTable& table, const Bytes& payload, st
     return std::min(static_cast<std::size_t>(end - out.data()), out.size() - 64);
 }
 
+// Reads the file from the page cache in blocks of 256 KiB, as the program
+// does; the bytes read.
+std::size_t ReadThrough(const char* path, Bytes& block) {
+    const int file = open(path, O_RDONLY);
+    if (file < 0) Fail(std::string("cannot read ") + path);
+    std::size_t total = 0;
+    while (const ssize_t got = read(file, block.data(), block.size())) {
+        if (got < 0) Fail(std::string("cannot read ") + path);
+        total += static_cast<std::size_t>(got);
+    }
+    close(file);
+    return total;
+}
+
 Bytes ReadFile(const char* path) {
     std::ifstream stream(path, std::ios::binary);
     if (!stream) Fail(std::string("cannot read ") + path);
@@ -131,7 +147,11 @@ void BenchFile(const char* path, int turns) {
     const unsigned perStore = plain_codes_per_store(file.longest);
     const unsigned groupSize = ChooseGroupSize(file.words, file.counts);
 
-    Bytes plainOut(size * 8 + Slack), kernelOut(size * 8 + Slack);
+    std::uint64_t payloadBits = 0;
+    for (int value = 0; value < 256; ++value) payloadBits += file.counts[value] * file.lengths[value];
+    const std::size_t outSize =
+        std::max<std::size_t>(static_cast<std::size_t>(payloadBits / 8), size) + Slack;
+    Bytes plainOut(outSize), kernelOut(outSize);
     std::uint64_t plainBits = 0, kernelBits = 0;
     std::uint64_t sink = 0;
     auto plainEncode = [&](std::uint32_t* counts) {
@@ -178,6 +198,7 @@ void BenchFile(const char* path, int turns) {
     };
     deflateHuffman();
 
+    Bytes block(std::size_t{1} << 18);
     std::vector<Measured> all = {
         {"count plain", "",
          [&] {
@@ -225,6 +246,7 @@ void BenchFile(const char* path, int turns) {
              if (uncompress(decoded.data(), &length, deflated.data(), deflatedSize) != Z_OK) Fail("inflate");
          }},
         {"memcpy", "", [&] { std::memcpy(kernelOut.data(), data.data(), size); }},
+        {"read", "", [&] { sink += ReadThrough(path, block); }},
     };
     for (int turn = 0; turn < turns; ++turn) {
         std::map<std::string, double> speeds;
@@ -264,9 +286,10 @@ void BenchFile(const char* path, int turns) {
                       Median(byKey[key]->ratios));
         return std::string(cell);
     };
-    std::printf("| %s | %s | %s | %s | %s | %s | %.3f / %.3f | %.1f |\n", name, beside("count").c_str(),
-                beside("encode").c_str(), beside("decode one lane").c_str(), beside("decode lanes").c_str(),
-                beside("decode plain two").c_str(), speed("deflate"), speed("inflate"), speed("memcpy"));
+    std::printf("| %s | %s | %s | %s | %s | %s | %.3f / %.3f | %.1f | %.1f |\n", name,
+                beside("count").c_str(), beside("encode").c_str(), beside("decode one lane").c_str(),
+                beside("decode lanes").c_str(), beside("decode plain two").c_str(), speed("deflate"),
+                speed("inflate"), speed("memcpy"), speed("read"));
     std::fprintf(
         stderr,
         "%s: longest code %u, plain %u codes a store, corvane groups of %u; encode without the count "
@@ -289,8 +312,8 @@ int main(int argc, char** argv) {
     if (first >= argc) Fail("usage: phase_bench [--turns N] FILE...");
     std::printf(
         "| File | Count: corvane / plain (ratio) | Encode | Decode, one reader | Decode, two: corvane's "
-        "lanes / plain | Plain, two readers / one | zlib deflate / inflate | memcpy |\n"
-        "|---|---:|---:|---:|---:|---:|---:|---:|\n");
+        "lanes / plain | Plain, two readers / one | zlib deflate / inflate | memcpy | read |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (int k = first; k < argc; ++k) {
         FreeTree(TreeRoot);
         TreeRoot = nullptr;
