@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/operation_driver.h"
+#include "app/program_state.h"
 #include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
@@ -65,7 +66,7 @@ void RunProgram(int argumentCount, char** arguments) {
     FatalCleanup = AbandonRun;
     EndRunOnInterrupts();
     SetConsoleTitleText();
-    InitSymbols();
+    InitSymbols(FrequencyTable);
     PrintLine("-------" + VersionText + "-------");
     std::string path;
     int mode = 0;

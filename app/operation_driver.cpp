@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/file_selection.h"
+#include "app/program_state.h"
 #include "app/progress.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
@@ -95,7 +96,7 @@ std::uint64_t PlausibleOutputSize() {
     const std::uint64_t mostSymbols = KnownSize(SourceStream) * 8;
     const long long allocated = AllocatedFileBytes(SourceStream);
     const std::uint64_t onDisk = allocated > 0 ? static_cast<std::uint64_t>(allocated) * 8 : 0;
-    return storedTotal <= mostSymbols ? std::min(storedTotal, onDisk) : 0;
+    return Header.storedTotal <= mostSymbols ? std::min(Header.storedTotal, onDisk) : 0;
 }
 
 // False when the plug-in said it did not seal: the compressed file is kept.
@@ -135,9 +136,10 @@ void Compress(const std::string& path) {
 std::string DisplayedText;
 constexpr std::size_t LongestDisplayedText = 8 * 1024;
 
-void KeepForDisplay(const std::uint8_t* bytes, std::size_t length) {
+int KeepForDisplay(void*, const void* bytes, std::size_t length) {
     if (DisplayedText.size() + length > LongestDisplayedText) Fatal("Read error.");
-    DisplayedText.append(reinterpret_cast<const char*>(bytes), length);
+    DisplayedText.append(static_cast<const char*>(bytes), length);
+    return 0;
 }
 
 // A console line of display mode, where the console is the only output: a
@@ -177,7 +179,7 @@ void RemoveExtractedSource(const std::string& path) {
 void Extract(const std::string& path) {
     SelectFiles(2, path);
     StartProgress(KnownSize(SourceStream));
-    ExtractStream(displayMode ? KeepForDisplay : WriteToDataSink);
+    ExtractStream();
     EndProgress();
     CloseRead(SourceStream);
     if (displayMode)
@@ -193,19 +195,28 @@ void Extract(const std::string& path) {
 }  // namespace
 
 void CompressStreams(void (*restartSource)()) {
-    CountBytes();
-    SnapshotCounts();
+    CheckResult(CountBytes(FrequencyTable, StreamReader(SourceStream)));
+    SnapshotCounts(FrequencyTable, SavedFrequencies);
     restartSource();
-    BuildTree(true);
-    WriteHeader(EncodePayload());
-    WriteTable();
+    CheckResult(BuildTree(FrequencyTable, TreeRoot, &CodeList));
+    int finalBitCount = 0;
+    CheckResult(EncodePayload(CodeList, SavedFrequencies, StreamReader(SourceStream), StreamWriter(DataSink),
+                              ProgramOptions, finalBitCount));
+    const corvane_writer header = StreamWriter(HeaderSink);
+    CheckResult(WriteHeader(Header, SavedFrequencies, finalBitCount, header));
+    CheckResult(WriteTable(Header, SavedFrequencies, header));
 }
 
-void ExtractStream(ByteSink sink) {
-    ReadHeader();
+// The header and the table are read from the file's first byte.
+void ExtractStream() {
+    if (std::fseek(SourceStream, 0, SEEK_SET) != 0) Fatal("wrong compressed file.");
+    CheckResult(ReadHeader(Header, FrequencyTable, SavedFrequencies, TreeRoot, StreamReader(SourceStream)));
     PrintShownLine(std::string(38, '='));
-    if (sink == WriteToDataSink) ReserveSpace(DataSink, PlausibleOutputSize());
-    DecodePayload(sink);
+    const corvane_writer sink =
+        displayMode ? corvane_writer{nullptr, KeepForDisplay} : StreamWriter(DataSink);
+    if (!displayMode) ReserveSpace(DataSink, PlausibleOutputSize());
+    CheckResult(
+        DecodePayload(TreeRoot, Header, SavedFrequencies, StreamReader(SourceStream), sink, ProgramOptions));
 }
 
 void RunOperation(int mode, const std::string& path) {

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "app/run_files.h"
-#include "codec/chunk_output.h"
 #include "platform/platform.h"
 
 // What the open of the file read found (SelectFiles): its kind, size,
@@ -33,5 +32,6 @@ void RunOperation(int mode, const std::string& path);
 void CompressStreams(void (*restartSource)());
 
 // The coding steps of an extraction: read the header and the table from
-// SourceStream, then decode the payload into the sink.
-void ExtractStream(ByteSink sink);
+// SourceStream, then decode the payload into DataSink, or keep it for the
+// console in display mode.
+void ExtractStream();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "codec/code_tables.h"
+#include "codec/decode_kernel.h"
 #include "codec/decode_lanes.h"
 #include "codec/decoder.h"
 #include "codec/encode_kernel.h"
@@ -70,20 +71,42 @@ struct FileCodes {
     unsigned longest = 0;
 };
 
-void MakeCodes(const Bytes& data, FileCodes& file) {
-    AddByteCounts(file.counts, data.data(), data.size());
-    InitSymbols();
-    for (int value = 0; value < 256; ++value) FrequencyTable[value].count = file.counts[value];
-    SnapshotCounts();
-    BuildTree(true);
-    BuildEncodingTable(EncodeCodes);
-    if (EncodeCodes.longest > LongestWordCode) Fail("codes too long for the bench");
-    for (int value = 0; value < 256; ++value) {
-        file.codes[value] = EncodeCodes.codes[value];
-        file.lengths[value] = static_cast<std::uint8_t>(EncodeCodes.lengths[value]);
+// The tree and code list the program makes for the file.
+struct FileTree {
+    TreeNode* root = nullptr;
+    CodeEntry codeList;
+    ~FileTree() {
+        FreeTree(root);
+        FreeCodeList(codeList.next);
     }
-    file.longest = EncodeCodes.longest;
-    MakeCodeWords(file.words, EncodeCodes.codes, EncodeCodes.lengths);
+};
+
+void MakeCodes(const Bytes& data, FileCodes& file, FileTree& tree) {
+    AddByteCounts(file.counts, data.data(), data.size());
+    SymbolTable counts;
+    InitSymbols(counts);
+    for (int value = 0; value < 256; ++value) counts[value].count = file.counts[value];
+    if (BuildTree(counts, tree.root, &tree.codeList) != CORVANE_OK) Fail("fewer than two byte values");
+    EncodingTable codes;
+    BuildEncodingTable(codes, tree.codeList);
+    if (codes.longest > LongestWordCode) Fail("codes too long for the bench");
+    for (int value = 0; value < 256; ++value) {
+        file.codes[value] = codes.codes[value];
+        file.lengths[value] = static_cast<std::uint8_t>(codes.lengths[value]);
+    }
+    file.longest = codes.longest;
+    MakeCodeWords(file.words, codes.codes, codes.lengths);
+}
+
+// One reader of the decode kernel over bits [0, bits) into out; the
+// symbols it decoded.
+std::size_t DecodeOneLane(const DecodingTable& table, const Bytes& payload, std::uint64_t bits, Bytes& out,
+                          DecodeTally& tally) {
+    KernelCursor cursor{
+        .position = 0, .limit = bits, .out = out.data(), .outEnd = out.data() + out.size() - 64};
+    if (!DecodeWithReaders(table, payload.data(), &cursor, 1, tally)) Fail("wrong tree");
+    tally = DecodeTally{};
+    return static_cast<std::size_t>(cursor.out - out.data());
 }
 
 // One loop timed in every turn, and the loop it is held against.
@@ -101,10 +124,11 @@ std::size_t DecodeWithLanes(const DecodingTable& table, const Bytes& payload, st
                             Bytes& out) {
     static LaneSet lanes;
     static DecodeTally tally;
-    if (lanes.lanes.empty()) PrepareLanes(lanes);
+    static const CodecOptions options;
+    if (lanes.lanes.empty()) PrepareLanes(lanes, options);
     std::uint64_t position = 0;
     std::size_t produced = 0;
-    const std::uint64_t stretch = 8 * std::uint64_t{LaneStretchBytes};
+    const std::uint64_t stretch = 8 * std::uint64_t{options.laneStretchBytes};
     while (position + stretch <= bits) {
         DecodeInLanes(lanes, table, payload.data(), position, position + stretch, tally);
         for (const DecodeLane& lane : lanes.lanes) {
@@ -113,10 +137,13 @@ std::size_t DecodeWithLanes(const DecodingTable& table, const Bytes& payload, st
             produced += length;
         }
     }
-    const std::uint8_t* end = DecodeBitRange(table, payload.data(), position, bits, out.data() + produced,
-                                             out.data() + out.size() - 64, tally);
+    KernelCursor cursor{.position = position,
+                        .limit = bits,
+                        .out = out.data() + produced,
+                        .outEnd = out.data() + out.size() - 64};
+    if (!DecodeWithReaders(table, payload.data(), &cursor, 1, tally)) Fail("wrong tree");
     tally = DecodeTally{};
-    return std::min(static_cast<std::size_t>(end - out.data()), out.size() - 64);
+    return static_cast<std::size_t>(cursor.out - out.data());
 }
 
 // Reads the file from the page cache in blocks of 256 KiB, as the program
@@ -143,7 +170,8 @@ void BenchFile(const char* path, int turns) {
     const Bytes data = ReadFile(path);
     const std::size_t size = data.size();
     FileCodes file;
-    MakeCodes(data, file);
+    FileTree tree;
+    MakeCodes(data, file, tree);
     const unsigned perStore = plain_codes_per_store(file.longest);
     const unsigned groupSize = ChooseGroupSize(file.words, file.counts);
 
@@ -173,7 +201,7 @@ void BenchFile(const char* path, int turns) {
     payload.resize(payloadBytes + Slack);
 
     auto table = std::make_unique<DecodingTable>();
-    BuildDecodingTable(*table, TreeRoot);
+    BuildDecodingTable(*table, tree.root);
     plain_decoder decoder;
     if (plain_decoder_init(&decoder, table->entries, LookupBits, file.codes, file.lengths) != 0)
         Fail("out of memory");
@@ -230,13 +258,7 @@ void BenchFile(const char* path, int turns) {
         {"decode plain two", "decode plain",
          [&] { plain_decode2(&decoder, payload.data(), decoded.data(), size, size / 2, half); }},
         {"decode one lane", "decode plain",
-         [&] {
-             std::uint64_t position = 0;
-             const std::uint8_t* end = DecodeBitRange(*table, payload.data(), position, plainBits,
-                                                      decoded.data(), decoded.data() + size, *tally);
-             kernelDecoded = static_cast<std::size_t>(end - decoded.data());
-             *tally = DecodeTally{};
-         }},
+         [&] { kernelDecoded = DecodeOneLane(*table, payload, plainBits, decoded, *tally); }},
         {"decode lanes", "decode plain two",
          [&] { kernelDecoded = DecodeWithLanes(*table, payload, plainBits, decoded); }},
         {"deflate", "", deflateHuffman},
@@ -263,16 +285,13 @@ void BenchFile(const char* path, int turns) {
     if (!std::equal(data.begin(), data.end(), decoded.begin())) Fail("the plain decoder differs");
     plain_decode2(&decoder, payload.data(), decoded.data(), size, size / 2, half);
     if (!std::equal(data.begin(), data.end(), decoded.begin())) Fail("the two-reader decoder differs");
-    std::uint64_t position = 0;
-    kernelDecoded = static_cast<std::size_t>(DecodeBitRange(*table, payload.data(), position, plainBits,
-                                                            decoded.data(), decoded.data() + size, *tally) -
-                                             decoded.data());
+    kernelDecoded = DecodeOneLane(*table, payload, plainBits, decoded, *tally);
     if (!std::equal(data.begin(), data.begin() + static_cast<long>(kernelDecoded), decoded.begin()) ||
-        kernelDecoded + 2 * MostSymbolsPerStep < size)
+        kernelDecoded + 2 * MostSymbolsPerRefill < size)
         Fail("the decode kernel differs");
     kernelDecoded = DecodeWithLanes(*table, payload, plainBits, decoded);
     if (!std::equal(data.begin(), data.begin() + static_cast<long>(kernelDecoded), decoded.begin()) ||
-        kernelDecoded + 2 * MostSymbolsPerStep < size)
+        kernelDecoded + 2 * MostSymbolsPerRefill < size)
         Fail("the lanes differ");
     plain_decoder_free(&decoder);
 
@@ -315,11 +334,6 @@ int main(int argc, char** argv) {
         "lanes / plain | Plain, two readers / one | zlib deflate / inflate | memcpy | read |\n"
         "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (int k = first; k < argc; ++k) {
-        FreeTree(TreeRoot);
-        TreeRoot = nullptr;
-        FreeCodeList(CodeList.next);
-        CodeList.next = nullptr;
-        for (auto& stat : FrequencyTable) stat = SymbolStat{};
         BenchFile(argv[k], turns);
     }
 }

@@ -7,6 +7,13 @@
 #include <cstdint>
 #include <cstring>
 
+// A 64-bit buffer holds a code of up to LongestFastCode bits after the up to
+// 7 bits of an unfinished byte, and a reader right after a refill holds at
+// least RefilledBits bits.
+inline constexpr unsigned LongestFastCode = 57;
+static_assert(LongestFastCode + 7 <= 64, "a fast code fits a word beside an unfinished byte");
+inline constexpr unsigned RefilledBits = 56;
+
 inline std::uint64_t ByteSwap64(std::uint64_t value) {
 #if defined(__GNUC__)
     return __builtin_bswap64(value);
@@ -38,7 +45,8 @@ inline std::uint64_t PeekBits(const std::uint8_t* bytes, std::uint64_t position)
 // Bits on their way out of the payload. `bits` holds `count` payload bits at
 // its top; the bit after them is the first of the byte at `next`. The bits
 // below them are zeros or the payload's own next bits, so that a refill can
-// lay the next bytes over them. Right after a refill count is 56 to 63.
+// lay the next bytes over them. Right after a refill count is RefilledBits
+// to 63.
 struct BitReader {
     std::uint64_t bits = 0;
     unsigned count = 0;
@@ -52,11 +60,12 @@ inline BitReader ReadFrom(const std::uint8_t* bytes, std::uint64_t position) {
     return {LoadBigEndian64(bytes + position / 8) << offset, 56 - offset, bytes + position / 8 + 7};
 }
 
-// Tops the reader up to 56 bits or more; reads the 8 bytes at `next`.
+// Tops the reader up to RefilledBits bits or more; reads the 8 bytes at `next`.
 inline void Refill(BitReader& reader) {
+    static_assert(RefilledBits == 56, "whole bytes below 64 bits");
     reader.bits |= LoadBigEndian64(reader.next) >> reader.count;
     reader.next += (63 - reader.count) / 8;
-    reader.count |= 56;
+    reader.count |= RefilledBits;
 }
 
 inline void SkipBits(BitReader& reader, unsigned length) {

@@ -1,9 +1,5 @@
 #include "codec/bit_queue.h"
 
-// The storage is taken from the allocator while the program starts and kept
-// until it ends.
-BitQueueRecord BitQueue{new std::uint8_t[50]()};
-
 namespace {
 
 std::int32_t NextPosition(std::int32_t position, std::int32_t limit) {
@@ -12,29 +8,29 @@ std::int32_t NextPosition(std::int32_t position, std::int32_t limit) {
 
 }  // namespace
 
-void Push(std::uint8_t bit) {
-    if (BitQueue.count == BitQueue.countLimit) throw QueueOverflow;
-    BitQueue.storage[BitQueue.writePosition] = bit != 0 ? 1 : 0;
-    BitQueue.writePosition = NextPosition(BitQueue.writePosition, BitQueue.writeLimit);
-    ++BitQueue.count;
+void Push(BitQueueRecord& queue, std::uint8_t bit) {
+    if (queue.count == queue.countLimit) throw QueueOverflow;
+    queue.storage[queue.writePosition] = bit != 0 ? 1 : 0;
+    queue.writePosition = NextPosition(queue.writePosition, queue.writeLimit);
+    ++queue.count;
 }
 
-std::uint8_t Pop() {
-    if (BitQueue.count == 0) throw QueueUnderflow;
-    --BitQueue.count;
-    const std::uint8_t bit = BitQueue.storage[BitQueue.readPosition];
-    BitQueue.readPosition = NextPosition(BitQueue.readPosition, BitQueue.readLimit);
+std::uint8_t Pop(BitQueueRecord& queue) {
+    if (queue.count == 0) throw QueueUnderflow;
+    --queue.count;
+    const std::uint8_t bit = queue.storage[queue.readPosition];
+    queue.readPosition = NextPosition(queue.readPosition, queue.readLimit);
     return bit;
 }
 
-std::int32_t Count() { return BitQueue.count; }
+std::int32_t Count(const BitQueueRecord& queue) { return queue.count; }
 
-std::uint8_t PackBits(int n) {
+std::uint8_t PackBits(BitQueueRecord& queue, int n) {
     unsigned byte = 0;
-    for (int i = 0; i < n; ++i) byte |= static_cast<unsigned>(Pop()) << (7 - i);
+    for (int i = 0; i < n; ++i) byte |= static_cast<unsigned>(Pop(queue)) << (7 - i);
     return static_cast<std::uint8_t>(byte);
 }
 
-void UnpackBits(std::uint8_t byte, int n) {
-    for (int i = 0; i < n; ++i) Push(static_cast<std::uint8_t>((byte >> (7 - i)) & 1));
+void UnpackBits(BitQueueRecord& queue, std::uint8_t byte, int n) {
+    for (int i = 0; i < n; ++i) Push(queue, static_cast<std::uint8_t>((byte >> (7 - i)) & 1));
 }

@@ -1,8 +1,11 @@
 #pragma once
-// The coding engine's bit queue: the one first-in, first-out queue of at
-// most 50 bits between the byte level and the bit level. Within a byte the
-// earliest bit is the most significant. Overflow and underflow are thrown as
-// the bare integers 200 and 201. It knows nothing of codes or files.
+// The coding engine's bit queue: a first-in, first-out queue of at most 50
+// bits between the byte level and the bit level, used by the bit-by-bit
+// reference coder. Within a byte the earliest bit is the most significant.
+// Overflow and underflow are thrown as the bare integers 200 and 201 (the
+// library turns them into CORVANE_BIT_QUEUE_FAILURE). It knows nothing of
+// codes or files. The program's one queue, BitQueue, is the shell's
+// (app/program_state.h); a run without one uses a queue of its own.
 #include <cstdint>
 
 struct BitQueueRecord {
@@ -15,15 +18,13 @@ struct BitQueueRecord {
     std::int32_t countLimit = 50;
 };
 
-extern BitQueueRecord BitQueue;
-
 inline constexpr int QueueOverflow = 200;   // thrown as a bare int
 inline constexpr int QueueUnderflow = 201;  // thrown as a bare int
 
-void Push(std::uint8_t bit);
-std::uint8_t Pop();
-std::int32_t Count();
+void Push(BitQueueRecord& queue, std::uint8_t bit);
+std::uint8_t Pop(BitQueueRecord& queue);
+std::int32_t Count(const BitQueueRecord& queue);
 // Pops n bits (1..8); the first becomes bit 7.
-std::uint8_t PackBits(int n);
+std::uint8_t PackBits(BitQueueRecord& queue, int n);
 // Pushes the n high bits of the byte, bit 7 first.
-void UnpackBits(std::uint8_t byte, int n);
+void UnpackBits(BitQueueRecord& queue, std::uint8_t byte, int n);

@@ -2,15 +2,11 @@
 
 #include <algorithm>
 
-#include "codec/bit_buffer.h"
 #include "codec/chunk_output.h"
 
-unsigned DecodeLaneCount = ShippedLaneCount;
-std::uint64_t LaneWindowBits = ShippedLaneWindowBits;
-std::size_t LaneStretchBytes = ShippedLaneStretchBytes;
-std::size_t LeastLaneStretchBytes = ShippedLeastLaneStretchBytes;
-
 namespace {
+
+static_assert(MostDecodeLanes <= MostKernelReaders, "the kernel takes every lane at once");
 
 bool BranchesComplete(const TreeNode* node) {
     if (IsLeaf(node)) return true;
@@ -18,17 +14,8 @@ bool BranchesComplete(const TreeNode* node) {
     return BranchesComplete(node->left) && BranchesComplete(node->right);
 }
 
-// The one code at position, whatever the table entry there holds.
-std::uint8_t DecodeOne(const DecodingTable& table, const std::uint8_t* bytes, std::uint64_t& position) {
-    const auto index = static_cast<unsigned>(PeekBits(bytes, position) >> (64 - LookupBits));
-    const unsigned length = table.firstLengths[index];
-    if (length == 0) return DecodeLongCode(table, bytes, position, index);
-    position += length;
-    return static_cast<std::uint8_t>(SymbolBytesOf(table.entries[index]));
-}
-
 void StepOne(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane, DecodeTally& tally) {
-    *lane.out = DecodeOne(table, bytes, lane.position);
+    *lane.out = DecodeOneCode(table, bytes, lane.position);
     ++tally.walked[*lane.out++];
 }
 
@@ -45,7 +32,7 @@ void CutStretch(LaneSet& set, std::uint64_t position, std::uint64_t end) {
         DecodeLane& lane = set.lanes[k];
         lane.start = k == 0 ? position : 8 * (first + k * length / count);
         lane.end = k + 1 == count ? end : 8 * (first + (k + 1) * length / count);
-        lane.windowEnd = std::min(lane.start + LaneWindowBits, lane.end);
+        lane.windowEnd = std::min(lane.start + set.windowBits, lane.end);
         lane.position = lane.start;
         lane.out = lane.buffer.get();
         lane.from = 0;
@@ -64,68 +51,33 @@ void RecordWindow(const DecodingTable& table, const std::uint8_t* bytes, DecodeL
     }
 }
 
-template <unsigned N>
-bool AllBelowEnd(const BitReader (&readers)[N], const DecodeLane* lanes, const std::uint8_t* bytes) {
-    bool below = true;
-    for (unsigned k = 0; k < N; ++k) below &= PositionOf(readers[k], bytes) < lanes[k].end;
-    return below;
+KernelCursor CursorOf(const DecodeLane& lane) {
+    return {.position = lane.position,
+            .limit = lane.end,
+            .out = lane.out,
+            .outEnd = lane.buffer.get() + lane.capacity};
 }
 
-// The lanes' lookups taken in turn, as long as every lane is short of its
-// end; a code longer than the table is walked between refills.
-template <unsigned N>
-void InterleaveLanes(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane* lanes,
-                     DecodeTally& tally) {
-    BitReader readers[N];
-    std::uint8_t* outs[N];
-    for (unsigned k = 0; k < N; ++k) {
-        readers[k] = ReadFrom(bytes, lanes[k].position);
-        outs[k] = lanes[k].out;
-    }
-    while (AllBelowEnd(readers, lanes, bytes)) {
-        for (unsigned k = 0; k < N; ++k) Refill(readers[k]);
-        for (unsigned step = 0; step < LookupsPerRefill; ++step) {
-            for (unsigned k = 0; k < N; ++k) {
-                const auto index = static_cast<unsigned>(readers[k].bits >> (64 - LookupBits));
-                const std::uint32_t entry = table.entries[index];
-                ++tally.entryHits[index];
-                StoreSymbols(outs[k], entry);
-                outs[k] += SymbolsIn(entry);
-                SkipBits(readers[k], BitsOf(entry));
-            }
-        }
-        for (unsigned k = 0; k < N; ++k) {
-            const auto index = static_cast<unsigned>(readers[k].bits >> (64 - LookupBits));
-            std::uint64_t position = PositionOf(readers[k], bytes);
-            if (SymbolsIn(table.entries[index]) != 0 || position >= lanes[k].end) continue;
-            *outs[k] = DecodeLongCode(table, bytes, position, index);
-            ++tally.walked[*outs[k]++];
-            readers[k] = ReadFrom(bytes, position);
-        }
-    }
-    for (unsigned k = 0; k < N; ++k) {
-        lanes[k].position = PositionOf(readers[k], bytes);
-        lanes[k].out = outs[k];
-    }
+void TakeCursor(DecodeLane& lane, const KernelCursor& cursor) {
+    lane.position = cursor.position;
+    lane.out = cursor.out;
 }
 
+// The lanes' lookups taken in turn, as long as every lane is short of its end.
 void DecodeLanesTogether(const DecodingTable& table, const std::uint8_t* bytes,
                          std::vector<DecodeLane>& lanes, DecodeTally& tally) {
-    switch (lanes.size()) {
-        case 2: return InterleaveLanes<2>(table, bytes, lanes.data(), tally);
-        case 3: return InterleaveLanes<3>(table, bytes, lanes.data(), tally);
-        case 4: return InterleaveLanes<4>(table, bytes, lanes.data(), tally);
-        case 5: return InterleaveLanes<5>(table, bytes, lanes.data(), tally);
-        case 6: return InterleaveLanes<6>(table, bytes, lanes.data(), tally);
-        case 7: return InterleaveLanes<7>(table, bytes, lanes.data(), tally);
-        default: return InterleaveLanes<8>(table, bytes, lanes.data(), tally);
-    }
+    KernelCursor cursors[MostDecodeLanes];
+    for (std::size_t k = 0; k < lanes.size(); ++k) cursors[k] = CursorOf(lanes[k]);
+    DecodeWithReaders(table, bytes, cursors, static_cast<unsigned>(lanes.size()),
+                      tally);  // every branch is there
+    for (std::size_t k = 0; k < lanes.size(); ++k) TakeCursor(lanes[k], cursors[k]);
 }
 
 void FinishAlone(const DecodingTable& table, const std::uint8_t* bytes, DecodeLane& lane,
                  DecodeTally& tally) {
-    lane.out = DecodeBitRange(table, bytes, lane.position, lane.end, lane.out,
-                              lane.buffer.get() + lane.capacity, tally);
+    KernelCursor cursor = CursorOf(lane);
+    DecodeWithReaders(table, bytes, &cursor, 1, tally);
+    TakeCursor(lane, cursor);
 }
 
 // Steps the lane on, symbol by symbol, until it stands where `next`
@@ -169,15 +121,18 @@ bool TreeSuitsLanes(const TreeNode* root) {
     return root != nullptr && !IsLeaf(root) && BranchesComplete(root);
 }
 
-void PrepareLanes(LaneSet& set) {
-    const unsigned count = std::clamp(DecodeLaneCount, 2u, MostDecodeLanes);
+void PrepareLanes(LaneSet& set, const CodecOptions& options) {
+    const unsigned count = std::clamp(options.laneCount, 2u, MostDecodeLanes);
     set.lanes.resize(count);
-    const std::size_t capacity = 8 * (LaneStretchBytes / count + 4) + LaneWindowBits + 8 * MostSymbolsPerStep;
+    set.windowBits = options.laneWindowBits;
+    const std::uint64_t windowBits = options.laneWindowBits;
+    const std::size_t capacity =
+        8 * (options.laneStretchBytes / count + 4) + windowBits + 8 * MostSymbolsPerRefill;
     for (DecodeLane& lane : set.lanes) {
         lane.capacity = capacity;
         lane.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity + ChunkSlack);
-        lane.starts.reserve(LaneWindowBits + 1);
-        lane.outputAt.reserve(LaneWindowBits + 1);
+        lane.starts.reserve(windowBits + 1);
+        lane.outputAt.reserve(windowBits + 1);
     }
 }
 

@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "codec/code_tables.h"
-#include "codec/decoder.h"
+#include "codec/codec_options.h"
+#include "codec/decode_kernel.h"
 
 struct DecodeLane {
     std::unique_ptr<std::uint8_t[]> buffer;
@@ -34,20 +34,21 @@ struct DecodeLane {
 
 struct LaneSet {
     std::vector<DecodeLane> lanes;
+    std::uint64_t windowBits = 0;
 };
 
 // Whether the tree suits lanes: an inner root and two branches at every inner node.
 bool TreeSuitsLanes(const TreeNode* root);
 
-// Lanes and buffers for the current knobs, for stretches of up to
-// LaneStretchBytes bytes.
-void PrepareLanes(LaneSet& set);
+// Lanes and buffers for the options' knobs, for stretches of up to
+// laneStretchBytes bytes.
+void PrepareLanes(LaneSet& set, const CodecOptions& options);
 
 // Decodes bits [position, end) (at least 3 bytes per lane, at most
-// LaneStretchBytes) into the lanes, like DecodeBitRange: whole codes while
+// laneStretchBytes) into the lanes, like the single lane: whole codes while
 // position is below end. Their bytes, in order, are each lane's buffer from
 // `from` to `out`. The tally takes fewer than four symbols a bit of the
 // stretch in all (windows, joins and lanes decoded again included). Reads no
-// further than DecodeBitRange would from `end`.
+// further than the kernel would from `end`.
 void DecodeInLanes(LaneSet& set, const DecodingTable& table, const std::uint8_t* bytes,
                    std::uint64_t& position, std::uint64_t end, DecodeTally& tally);

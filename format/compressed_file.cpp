@@ -5,15 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "io/shared_io.h"
 #include "model/code_tree.h"
 #include "model/frequency_table.h"
-
-std::uint8_t finalBits = 0;
-std::uint8_t widthCode = 0;
-std::uint8_t reservedFlag = 0;
-std::uint8_t tableMode = 0;
-std::uint64_t storedTotal = 0;
 
 namespace {
 
@@ -24,72 +17,77 @@ std::uint8_t WidthFor(std::uint64_t largest) {
 }
 
 // The shortest encoding; on equal lengths full wins, then sparse.
-std::uint8_t ShortestMode(int width) {
-    std::size_t full = TableLength(FullTable, width);
-    std::size_t sparse = TableLength(SparseTable, width);
-    std::size_t runs = TableLength(RunsTable, width);
+std::uint8_t ShortestMode(const SymbolTable& saved, int width) {
+    std::size_t full = TableLength(saved, FullTable, width);
+    std::size_t sparse = TableLength(saved, SparseTable, width);
+    std::size_t runs = TableLength(saved, RunsTable, width);
     if (full <= sparse && full <= runs) return FullTable;
     return sparse <= runs ? SparseTable : RunsTable;
 }
 
-void ReadExactly(void* buffer, std::size_t size) {
-    if (ReadBytes(SourceStream, buffer, size) != size) Fatal("wrong compressed file.");
-}
-
-std::uint64_t SumOfCounts() {
-    std::uint64_t total = 0;
-    for (const SymbolStat& entry : FrequencyTable) {
-        total += entry.count;
-    }
-    return total;
+corvane_result ReadExactly(const corvane_reader& source, void* buffer, std::size_t size) {
+    std::size_t got = 0;
+    if (const corvane_result result = ReadFully(source, buffer, size, got)) return result;
+    return got == size ? CORVANE_OK : CORVANE_WRONG_FILE;
 }
 
 }  // namespace
 
-std::uint64_t LargestCount() {
+std::uint64_t LargestCount(const SymbolTable& saved) {
     std::uint64_t largest = 0;
-    for (const SymbolStat& entry : SavedFrequencies) {
+    for (const SymbolStat& entry : saved) {
         if (entry.count > largest) largest = entry.count;
     }
     return largest;
 }
 
-void WriteHeader(int finalBitCount) {
-    widthCode = WidthFor(LargestCount());
-    tableMode = ShortestMode(widthCode);
-    std::size_t length = TableLength(tableMode, widthCode);
+corvane_result WriteHeader(HeaderRecord& header, const SymbolTable& saved, int finalBitCount,
+                           const corvane_writer& sink) {
+    header.widthCode = WidthFor(LargestCount(saved));
+    header.tableMode = ShortestMode(saved, header.widthCode);
+    std::size_t length = TableLength(saved, header.tableMode, header.widthCode);
 
-    std::uint8_t header[3];
+    std::uint8_t bytes[3];
     std::size_t size = 0;
-    header[size++] = static_cast<std::uint8_t>((finalBitCount & 0x07) | (widthCode << 4) | (tableMode << 6));
-    header[size++] = static_cast<std::uint8_t>(length & 0xFF);
-    if (widthCode != 0) header[size++] = static_cast<std::uint8_t>((length >> 8) & 0xFF);
-    WriteBytes(HeaderSink, header, size);
+    bytes[size++] =
+        static_cast<std::uint8_t>((finalBitCount & 0x07) | (header.widthCode << 4) | (header.tableMode << 6));
+    bytes[size++] = static_cast<std::uint8_t>(length & 0xFF);
+    if (header.widthCode != 0) bytes[size++] = static_cast<std::uint8_t>((length >> 8) & 0xFF);
+    return sink.write(sink.context, bytes, size) == 0 ? CORVANE_OK : CORVANE_WRITE_ERROR;
 }
 
-void ReadHeader() {
-    if (std::fseek(SourceStream, 0, SEEK_SET) != 0) Fatal("wrong compressed file.");
-    std::uint8_t header = 0;
-    ReadExactly(&header, 1);
-    finalBits = header & 0x07;
-    if (finalBits == 0) finalBits = 8;
-    reservedFlag = (header >> 3) & 0x01;
-    widthCode = (header >> 4) & 0x03;
-    tableMode = (header >> 6) & 0x03;
+corvane_result ReadHeaderAndTable(HeaderRecord& header, SymbolTable& table, SymbolTable& saved,
+                                  const corvane_reader& source) {
+    std::uint8_t first = 0;
+    if (const corvane_result result = ReadExactly(source, &first, 1)) return result;
+    header.finalBits = first & 0x07;
+    if (header.finalBits == 0) header.finalBits = 8;
+    header.reservedFlag = (first >> 3) & 0x01;
+    header.widthCode = (first >> 4) & 0x03;
+    header.tableMode = (first >> 6) & 0x03;
 
     std::uint8_t field[2] = {0, 0};
-    ReadExactly(field, widthCode != 0 ? 2 : 1);
+    if (const corvane_result result = ReadExactly(source, field, header.widthCode != 0 ? 2 : 1))
+        return result;
     std::size_t length = field[0] | (std::size_t{field[1]} << 8);
     if (length == 0) length = 256;
-    if (reservedFlag != 0) {
+    if (header.reservedFlag != 0) {
         std::uint8_t skipped = 0;
-        ReadExactly(&skipped, 1);
+        if (const corvane_result result = ReadExactly(source, &skipped, 1)) return result;
     }
 
-    std::vector<std::uint8_t> table(length);
-    ReadExactly(table.data(), length);
-    DecodeTable(table.data(), length, tableMode, widthCode);
-    SnapshotCounts();
-    storedTotal = SumOfCounts();
-    BuildTree(false);
+    std::vector<std::uint8_t> bytes(length);
+    if (const corvane_result result = ReadExactly(source, bytes.data(), length)) return result;
+    if (const corvane_result result =
+            DecodeTable(table, bytes.data(), length, header.tableMode, header.widthCode))
+        return result;
+    SnapshotCounts(table, saved);
+    header.storedTotal = TotalOf(table);
+    return CORVANE_OK;
+}
+
+corvane_result ReadHeader(HeaderRecord& header, SymbolTable& table, SymbolTable& saved, TreeNode*& root,
+                          const corvane_reader& source) {
+    if (const corvane_result result = ReadHeaderAndTable(header, table, saved, source)) return result;
+    return BuildTree(table, root, nullptr);
 }

@@ -32,11 +32,11 @@ void CheckOne(const Bytes& file, const MemoryRun& run) {
 // Lane knobs drawn from the input's size, so that short payloads take every
 // lane path.
 std::size_t InputSize = 0;
-void SetTinyLanes() {
-    DecodeLaneCount = 2 + static_cast<unsigned>(InputSize % 7);
-    LaneWindowBits = 1 + InputSize % 97;
-    LaneStretchBytes = 24 + InputSize % 61;
-    LeastLaneStretchBytes = 1;
+void SetTinyLanes(CodecOptions& options) {
+    options.laneCount = 2 + static_cast<unsigned>(InputSize % 7);
+    options.laneWindowBits = 1 + InputSize % 97;
+    options.laneStretchBytes = 24 + InputSize % 61;
+    options.leastLaneStretchBytes = 1;
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "codec/encode_kernel.h"
-#include "codec/encoder.h"
 #include "format_check.h"
 #include "fuzz_support.h"
 #include "memory_run.h"
@@ -44,9 +43,9 @@ int DistinctValues(const Bytes& input) {
 // The encoder's group size drawn from the input's size: the one it chooses,
 // or each size it offers, whatever the code lengths.
 std::size_t InputSize = 0;
-void SetGroupSize() {
+void SetGroupSize(CodecOptions& options) {
     constexpr std::size_t Sizes = std::size(GroupSizes);
-    ForcedGroupSize = InputSize % (Sizes + 1) == Sizes ? 0 : GroupSizes[InputSize % (Sizes + 1)];
+    options.groupSize = InputSize % (Sizes + 1) == Sizes ? 0 : GroupSizes[InputSize % (Sizes + 1)];
 }
 
 }  // namespace

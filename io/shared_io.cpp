@@ -50,3 +50,26 @@ bool AtEndOfFile(std::FILE* in) {
     std::ungetc(next, in);
     return false;
 }
+
+namespace {
+
+std::ptrdiff_t ReadStream(void* context, void* buffer, std::size_t size) {
+    auto* in = static_cast<std::FILE*>(context);
+    const std::size_t delivered = std::fread(buffer, 1, size, in);
+    if (delivered < size && std::ferror(in)) return -1;
+    if (in == SourceStream && ProgressHook != nullptr) ProgressHook(delivered);
+    return static_cast<std::ptrdiff_t>(delivered);
+}
+
+int WriteStream(void* context, const void* data, std::size_t size) {
+    auto* out = static_cast<std::FILE*>(context);
+    if (size > 0 && std::fwrite(data, 1, size, out) != size) return -1;
+    if (ProgressHook != nullptr) ProgressHook(0);
+    return 0;
+}
+
+}  // namespace
+
+corvane_reader StreamReader(std::FILE* in) { return {in, ReadStream, nullptr}; }
+
+corvane_writer StreamWriter(std::FILE* out) { return {out, WriteStream}; }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+#include "corvane.h"
+
 // SourceStream reads the source (compressing) or the compressed file
 // (extracting); DataSink receives "tmptree2" (compressing) or the extracted
 // output; HeaderSink receives "tmptree1" (compressing only). The shell opens
@@ -53,3 +55,12 @@ void WriteBytes(std::FILE* out, const void* data, std::size_t size);
 // True when the stream has no more bytes; peeks one byte when needed, so it
 // also answers right after a read that exactly filled its buffer.
 bool AtEndOfFile(std::FILE* in);
+
+// The stream as a reader for the coding layers: a read error gives -1 (the
+// layers then give CORVANE_READ_ERROR); reads of SourceStream tell the
+// progress hook. No rewind: the shell starts a source again itself.
+corvane_reader StreamReader(std::FILE* in);
+
+// The stream as a writer for the coding layers: a short write gives -1
+// (CORVANE_WRITE_ERROR); every write is a moment to redraw the progress line.
+corvane_writer StreamWriter(std::FILE* out);

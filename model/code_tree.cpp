@@ -2,11 +2,7 @@
 
 #include <algorithm>
 
-#include "io/shared_io.h"
 #include "model/frequency_table.h"
-
-TreeNode* TreeRoot = nullptr;
-CodeEntry CodeList;
 
 namespace {
 
@@ -19,9 +15,9 @@ TreeNode* NodeFor(SymbolStat& entry) {
 
 // Joins entries p and p + 1 under a new node: the lower position becomes the
 // left child (bit 0), and entry p + 1 stands for the joined subtree.
-void MergeEntries(std::int32_t p) {
-    SymbolStat& first = FrequencyTable[p];
-    SymbolStat& second = FrequencyTable[p + 1];
+void MergeEntries(SymbolTable& table, std::int32_t p) {
+    SymbolStat& first = table[p];
+    SymbolStat& second = table[p + 1];
     TreeNode* joined = new TreeNode;
     joined->left = NodeFor(first);
     joined->right = NodeFor(second);
@@ -31,8 +27,8 @@ void MergeEntries(std::int32_t p) {
     second.node = joined;
 }
 
-void AppendCode(const TreeNode* leaf) {
-    CodeEntry* tail = &CodeList;
+void AppendCode(const TreeNode* leaf, CodeEntry& codeList) {
+    CodeEntry* tail = &codeList;
     while (tail->next != nullptr) {
         tail = tail->next;
     }
@@ -44,28 +40,29 @@ void AppendCode(const TreeNode* leaf) {
 
 }  // namespace
 
-void BuildTree(bool withCodes) {
-    SortByCount(0, 255);
+corvane_result BuildTree(SymbolTable& table, TreeNode*& root, CodeEntry* codeList) {
+    SortByCount(table, 0, 255);
     std::int32_t p = 0;
-    while (p < 256 && FrequencyTable[p].count == 0) {
+    while (p < 256 && table[p].count == 0) {
         ++p;
     }
-    if (p >= 255) Fatal("only one character OR no character.");
+    if (p >= 255) return CORVANE_ONE_OR_NO_CHARACTER;
     while (true) {
-        MergeEntries(p);
+        MergeEntries(table, p);
         ++p;
         if (p >= 255) break;
-        SortByCount(p, 255);
+        SortByCount(table, p, 255);
     }
-    TreeRoot = FrequencyTable[255].node;
-    if (withCodes) CollectCodes(TreeRoot);
+    root = table[255].node;
+    if (codeList != nullptr) CollectCodes(root, *codeList);
+    return CORVANE_OK;
 }
 
 // Pre-order walk, so the leaves are listed from left to right.
-void CollectCodes(TreeNode* node) {
+void CollectCodes(TreeNode* node, CodeEntry& codeList) {
     while (node != nullptr) {
-        if (node->left == nullptr && node->right == nullptr) AppendCode(node);
-        if (node->left != nullptr) CollectCodes(node->left);
+        if (node->left == nullptr && node->right == nullptr) AppendCode(node, codeList);
+        if (node->left != nullptr) CollectCodes(node->left, codeList);
         node = node->right;
     }
 }

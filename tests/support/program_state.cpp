@@ -5,23 +5,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/operation_driver.h"
-#include "app/run_files.h"
-#include "codec/bit_queue.h"
-#include "codec/decoder.h"
-#include "codec/encoder.h"
-#include "format/compressed_file.h"
 #include "io/shared_io.h"
-#include "model/code_tree.h"
-#include "model/frequency_table.h"
 #include "platform/platform.h"
 
 namespace {
-
-void CloseShared(std::FILE*& stream) {
-    if (stream != nullptr) std::fclose(stream);
-    stream = nullptr;
-}
 
 std::ostringstream* Console = nullptr;
 
@@ -34,36 +21,6 @@ std::string LastLineOf(std::string text) {
 void ThrowInsteadOfExit(int) { throw FatalStop{LastLineOf(Console->str())}; }
 
 }  // namespace
-
-void ResetProgramState() {
-    CloseShared(SourceStream);
-    CloseShared(DataSink);
-    CloseShared(HeaderSink);
-    FreeTree(TreeRoot);
-    TreeRoot = nullptr;
-    FreeCodeList(CodeList.next);
-    CodeList.next = nullptr;
-    for (int k = 0; k < 256; ++k) {
-        FrequencyTable[k] = SymbolStat{};
-        SavedFrequencies[k] = SymbolStat{};
-    }
-    InitSymbols();
-    BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
-    OutputIndex = -1;
-    BulkSize = ChunkSize;
-    UseReferenceCodec = false;
-    ForcedGroupSize = 0;
-    DecodeLaneCount = ShippedLaneCount;
-    LaneWindowBits = ShippedLaneWindowBits;
-    LaneStretchBytes = ShippedLaneStretchBytes;
-    LeastLaneStretchBytes = ShippedLeastLaneStretchBytes;
-    finalBits = widthCode = reservedFlag = tableMode = 0;
-    storedTotal = 0;
-    displayMode = false;
-    for (RunFile& file : RunFiles) file = RunFile{};
-    SourceName.clear();
-    OutputName.clear();
-}
 
 // Not std::tmpfile: the Windows C runtime names its temporaries in a fixed
 // sequence that every process starts afresh, so test processes run side by

@@ -1,7 +1,6 @@
 #pragma once
 // Test support shared by the unit tests, the fuzz targets and the end-to-end
-// tests: the program's process-wide state put back as a fresh process has
-// it, byte streams that live only as long as a test needs them, and Fatal
+// tests: byte streams that live only as long as a test needs them, and Fatal
 // turned into an exception for drivers that must go on after a refusal.
 #include <cstddef>
 #include <cstdint>
@@ -10,10 +9,6 @@
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Closes the shared streams, frees the tree and the code list, and sets every
-// table, queue, header field and flag back to its start-up value.
-void ResetProgramState();
 
 // A new, empty read-write stream on a file of this process's own, gone once
 // the stream is closed; null when none can be made.

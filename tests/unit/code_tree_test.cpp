@@ -16,7 +16,7 @@ using Codes = std::map<int, std::string>;
 class CodeTreeTest : public CodingStateTest {
 protected:
     // The code list after its head, as (symbol, code) in list order.
-    static std::vector<std::pair<int, std::string>> Listed() {
+    std::vector<std::pair<int, std::string>> Listed() const {
         std::vector<std::pair<int, std::string>> codes;
         for (const CodeEntry* entry = CodeList.next; entry != nullptr; entry = entry->next) {
             codes.emplace_back(entry->symbol, entry->code);
@@ -25,15 +25,19 @@ protected:
     }
 
     static std::map<int, std::string> CodesOf(const std::string& text) {
-        CountText(text);
-        BuildTree(true);
-        std::map<int, std::string> codes = CodeMap();
-        ResetProgramState();
+        SymbolTable table = {};
+        InitSymbols(table);
+        for (unsigned char byte : text) ++table[byte].count;
+        CodeTree built;
+        EXPECT_EQ(::BuildTree(table, built.root, &built.codeList), CORVANE_OK);
+        std::map<int, std::string> codes;
+        for (const CodeEntry* entry = built.codeList.next; entry != nullptr; entry = entry->next)
+            codes[entry->symbol] = entry->code;
         return codes;
     }
 
     // Follows a code from the root; the symbol of the leaf reached, or -1.
-    static int Walk(const std::string& code) {
+    int Walk(const std::string& code) {
         const TreeNode* node = TreeRoot;
         for (char bit : code) {
             node = bit == '0' ? node->left : node->right;
@@ -70,7 +74,7 @@ TEST_F(CodeTreeTest, MergedSubtreeStaysAheadOfEqualLeaf) {
 
 TEST_F(CodeTreeTest, AbracadabraCodesInListOrder) {
     CountText("abracadabra");
-    BuildTree(true);
+    ASSERT_EQ(BuildTree(true), CORVANE_OK);
     std::vector<std::pair<int, std::string>> expected{
         {'a', "0"}, {'r', "10"}, {'c', "1100"}, {'d', "1101"}, {'b', "111"}};
     EXPECT_EQ(Listed(), expected);
@@ -87,7 +91,7 @@ TEST_F(CodeTreeTest, AllByteValuesOnceGiveEightBitCodes) {
     for (int k = 0; k < 256; ++k) {
         FrequencyTable[k].count = 1;
     }
-    BuildTree(true);
+    ASSERT_EQ(BuildTree(true), CORVANE_OK);
     std::vector<std::pair<int, std::string>> listed = Listed();
     ASSERT_EQ(listed.size(), 256u);
     EXPECT_EQ(listed.front(), (std::pair<int, std::string>{170, "00000000"}));
@@ -109,7 +113,7 @@ TEST_F(CodeTreeTest, FibonacciCountsGiveNineBitCodes) {
     for (int k = 0; k < 10; ++k) {
         FrequencyTable[k].count = counts[k];
     }
-    BuildTree(true);
+    ASSERT_EQ(BuildTree(true), CORVANE_OK);
     Codes expected{{9, "0"},      {8, "10"},      {7, "110"},      {6, "1110"},      {5, "11110"},
                    {4, "111110"}, {3, "1111110"}, {2, "11111110"}, {0, "111111110"}, {1, "111111111"}};
     EXPECT_EQ(CodeMap(), expected);
@@ -117,8 +121,8 @@ TEST_F(CodeTreeTest, FibonacciCountsGiveNineBitCodes) {
 
 TEST_F(CodeTreeTest, TreeWithoutCodesAndUnusedValuesWithoutLeaves) {
     CountText("abracadabra");
-    SnapshotCounts();
-    BuildTree(false);
+    SnapshotCounts(FrequencyTable, SavedFrequencies);
+    ASSERT_EQ(BuildTree(false), CORVANE_OK);
     EXPECT_EQ(CodeList.next, nullptr);
     EXPECT_EQ(CountLeaves(TreeRoot), 5);
     EXPECT_EQ(Walk("1101"), 'd');
@@ -128,10 +132,11 @@ TEST_F(CodeTreeTest, TreeWithoutCodesAndUnusedValuesWithoutLeaves) {
     EXPECT_EQ(SavedFrequencies[114].symbol, 114);
 }
 
-TEST_F(CodeTreeTest, FewerThanTwoValuesIsFatal) {
-    EXPECT_FATAL(BuildTree(true), "only one character OR no character\\.");
+TEST_F(CodeTreeTest, FewerThanTwoValuesIsRefused) {
+    EXPECT_EQ(BuildTree(true), CORVANE_ONE_OR_NO_CHARACTER);
     CountText("xxxx");
-    EXPECT_FATAL(BuildTree(true), "only one character OR no character\\.");
+    EXPECT_EQ(BuildTree(true), CORVANE_ONE_OR_NO_CHARACTER);
+    EXPECT_EQ(TreeRoot, nullptr);
 }
 
 }  // namespace

@@ -8,82 +8,34 @@
 #include <set>
 #include <string>
 
+#include "codec/decode_kernel.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
-#include "platform/platform.h"
+#include "memory_run.h"
 #include "test_support.h"
 
 namespace {
 
-struct FatalStopped {};
-void StopInsteadOfExit(int) { throw FatalStopped{}; }
-
-Bytes Decoded;
-void KeepDecoded(const std::uint8_t* bytes, std::size_t length) {
-    Decoded.insert(Decoded.end(), bytes, bytes + length);
+int KeepDecoded(void* context, const void* bytes, std::size_t length) {
+    auto& decoded = *static_cast<Bytes*>(context);
+    decoded.insert(decoded.end(), static_cast<const std::uint8_t*>(bytes),
+                   static_cast<const std::uint8_t*>(bytes) + length);
+    return 0;
 }
 
-// What a run ended with: its bytes, or its message.
+// What a run ended with: its bytes, or its result.
 struct Outcome {
     bool completed = false;
-    std::string message;
+    corvane_result result = CORVANE_OK;
     Bytes bytes;
     int finalBitCount = 0;
     bool operator==(const Outcome&) const = default;
 };
 
 void PrintTo(const Outcome& outcome, std::ostream* out) {
-    *out << (outcome.completed ? "completed, " : "stopped: " + outcome.message) << outcome.bytes.size()
-         << " bytes";
-}
-
-// Runs one encoder or decoder in this process, a fatal stop caught.
-template <typename Run>
-Outcome Capture(Run run) {
-    BitQueue.readPosition = BitQueue.writePosition = BitQueue.count = 0;
-    OutputIndex = -1;
-    Outcome outcome;
-    FatalExit = StopInsteadOfExit;
-    testing::internal::CaptureStdout();
-    try {
-        outcome.finalBitCount = run();
-        outcome.completed = true;
-    } catch (const FatalStopped&) {}
-    outcome.message = testing::internal::GetCapturedStdout();
-    FatalExit = ExitNormally;
-    return outcome;
-}
-
-Outcome Encode(int (*encoder)(std::int32_t), const Bytes& input, std::int32_t chunkSize) {
-    SourceStream = StreamWith(input);
-    DataSink = TempStream();
-    Outcome outcome = Capture([&] { return encoder(chunkSize); });
-    outcome.bytes = ContentsOf(DataSink);
-    CloseStream(SourceStream);
-    CloseStream(DataSink);
-    return outcome;
-}
-
-// Decodes with the stored counts in SavedFrequencies and storedTotal.
-Outcome Decode(void (*decoder)(ByteSink, std::int32_t), const Bytes& payload, int lastBits,
-               std::int32_t chunkSize) {
-    SourceStream = StreamWith(payload);
-    finalBits = static_cast<std::uint8_t>(lastBits == 0 ? 8 : lastBits);
-    Decoded.clear();
-    Outcome outcome = Capture([&] {
-        decoder(KeepDecoded, chunkSize);
-        return 0;
-    });
-    // A stopped run's bytes were handed on in chunks of either path's own
-    // making, and are dropped with the output anyway.
-    if (outcome.completed) outcome.bytes = Decoded;
-    CloseStream(SourceStream);
-    return outcome;
-}
-
-void StoreCounts(const Bytes& stored) {
-    SetCountsOf(stored);
-    storedTotal = stored.size();
+    *out << (outcome.completed ? "completed, "
+                               : std::string("stopped: ") + corvane_result_text(outcome.result))
+         << outcome.bytes.size() << " bytes";
 }
 
 // Copies of a payload and their final-bit counts: cut short at each cut,
@@ -110,29 +62,106 @@ std::vector<std::pair<Bytes, int>> DamagedCopies(const Bytes& payload, int lastB
     return damaged;
 }
 
+// Lanes: tiny knobs send small payloads through every lane path (joins,
+// lanes that never meet, codes longer than the table); every setting must
+// give the single lane's bytes and verdict.
+struct LaneKnobs {
+    unsigned count;
+    std::uint64_t windowBits;
+    std::size_t stretchBytes;
+};
+
+const LaneKnobs TinyLanes[] = {{2, 64, 40}, {4, 1, 100}, {4, 24, 64}, {3, 4096, 333}, {8, 200, 1000}};
+
 class CodecDifferentialTest : public CodingStateTest {
 protected:
+    Outcome Encode(bool reference, const Bytes& input, std::int32_t chunkSize) {
+        SourceStream = StreamWith(input);
+        DataSink = TempStream();
+        CodecOptions chosen = options;
+        chosen.chunkSize = chunkSize;
+        chosen.reference = reference;
+        queue.count = queue.readPosition = queue.writePosition = 0;
+        Outcome outcome;
+        outcome.result =
+            EncodePayload(CodeList, SavedFrequencies, Source(), Sink(), chosen, outcome.finalBitCount);
+        outcome.completed = outcome.result == CORVANE_OK;
+        if (!outcome.completed) outcome.finalBitCount = 0;
+        outcome.bytes = ContentsOf(DataSink);
+        CloseStream(SourceStream);
+        CloseStream(DataSink);
+        return outcome;
+    }
+
+    // Decodes with the stored counts in SavedFrequencies and the header's
+    // stored total, in the options' lanes.
+    Outcome Decode(bool reference, const Bytes& payload, int lastBits, std::int32_t chunkSize,
+                   const CodecOptions& lanes) {
+        SourceStream = StreamWith(payload);
+        header.finalBits = static_cast<std::uint8_t>(lastBits == 0 ? 8 : lastBits);
+        CodecOptions chosen = lanes;
+        chosen.chunkSize = chunkSize;
+        chosen.reference = reference;
+        queue.count = queue.readPosition = queue.writePosition = 0;
+        Bytes decoded;
+        Outcome outcome;
+        outcome.result = DecodePayload(TreeRoot, header, SavedFrequencies, Source(),
+                                       corvane_writer{&decoded, KeepDecoded}, chosen);
+        outcome.completed = outcome.result == CORVANE_OK;
+        // A stopped run's bytes were handed on in chunks of either path's own
+        // making, and are dropped with the output anyway.
+        if (outcome.completed) outcome.bytes = decoded;
+        CloseStream(SourceStream);
+        return outcome;
+    }
+    Outcome Decode(bool reference, const Bytes& payload, int lastBits, std::int32_t chunkSize) {
+        return Decode(reference, payload, lastBits, chunkSize, options);
+    }
+
+    void StoreCounts(const Bytes& stored) {
+        SetCountsOf(stored);
+        header.storedTotal = stored.size();
+    }
+
     // Encodes with both encoders and checks that they agree; the payload.
-    static Outcome EncodeBoth(const Bytes& input, std::int32_t chunkSize) {
+    Outcome EncodeBoth(const Bytes& input, std::int32_t chunkSize) {
         SetCountsOf(input);
-        const Outcome fast = Encode(EncodePayload, input, chunkSize);
-        const Outcome reference = Encode(EncodePayloadReference, input, chunkSize);
+        const Outcome fast = Encode(false, input, chunkSize);
+        const Outcome reference = Encode(true, input, chunkSize);
         EXPECT_EQ(fast, reference) << "chunk size " << chunkSize;
         return fast;
     }
 
     // Decodes with both decoders and checks that they agree.
-    static Outcome DecodeBoth(const Bytes& payload, int lastBits, std::int32_t chunkSize) {
-        const Outcome fast = Decode(DecodePayload, payload, lastBits, chunkSize);
-        const Outcome reference = Decode(DecodePayloadReference, payload, lastBits, chunkSize);
+    Outcome DecodeBoth(const Bytes& payload, int lastBits, std::int32_t chunkSize) {
+        const Outcome fast = Decode(false, payload, lastBits, chunkSize);
+        const Outcome reference = Decode(true, payload, lastBits, chunkSize);
         EXPECT_EQ(fast, reference) << "chunk size " << chunkSize << ", " << payload.size() << " bytes";
         return fast;
     }
 
-    static void UseCodes(const CodeTable& codes) {
-        ResetProgramState();
+    void UseCodes(const CodeTable& codes) {
+        FreshTree();
         SetTree(codes);
         SetCodeList(codes);
+    }
+
+    // Decodes in one lane and in every tiny lane setting; returns the single
+    // lane's outcome.
+    Outcome DecodeInEveryLaneSetting(const Bytes& payload, int lastBits, std::int32_t chunkSize) {
+        CodecOptions lanes = options;
+        lanes.laneCount = 1;
+        const Outcome single = Decode(false, payload, lastBits, chunkSize, lanes);
+        for (const LaneKnobs& knobs : TinyLanes) {
+            lanes.laneCount = knobs.count;
+            lanes.laneWindowBits = knobs.windowBits;
+            lanes.laneStretchBytes = knobs.stretchBytes;
+            lanes.leastLaneStretchBytes = 1;
+            EXPECT_EQ(Decode(false, payload, lastBits, chunkSize, lanes), single)
+                << knobs.count << " lanes, window " << knobs.windowBits << ", stretch " << knobs.stretchBytes
+                << ", chunk " << chunkSize;
+        }
+        return single;
     }
 };
 
@@ -153,11 +182,11 @@ TEST_F(CodecDifferentialTest, RandomInputsAndTreesRoundTripAlike) {
         for (auto& byte : input) byte = symbols[static_cast<std::size_t>(pick(random)) % symbols.size()];
         const std::int32_t chunkSize = ChunkSizes[trial % std::size(ChunkSizes)];
         const Outcome encoded = EncodeBoth(input, chunkSize);
-        ASSERT_TRUE(encoded.completed) << encoded.message;
+        ASSERT_TRUE(encoded.completed) << corvane_result_text(encoded.result);
         EXPECT_EQ(encoded.bytes, PackBitText(CodeTextOf(codes, input)).first) << trial;
         StoreCounts(input);
         const Outcome decoded = DecodeBoth(encoded.bytes, encoded.finalBitCount, chunkSize);
-        ASSERT_TRUE(decoded.completed) << decoded.message;
+        ASSERT_TRUE(decoded.completed) << corvane_result_text(decoded.result);
         EXPECT_EQ(decoded.bytes, input) << trial;
     }
 }
@@ -205,7 +234,7 @@ TEST_F(CodecDifferentialTest, DamagedPayloadsGetTheSameVerdict) {
                     std::sort(expected.begin(), expected.end());
                     EXPECT_EQ(sorted, expected);
                 } else {
-                    EXPECT_EQ(outcome.message, "wrong compressed file.\n");
+                    EXPECT_EQ(outcome.result, CORVANE_WRONG_FILE);
                     ++refused;
                 }
                 ++checked;
@@ -224,38 +253,29 @@ TEST_F(CodecDifferentialTest, PerValueCountsAreCheckedWhateverTheTotal) {
         const Outcome outcome = DecodeBoth(encoded.bytes, encoded.finalBitCount, 2);
         EXPECT_EQ(outcome.completed, std::string(stored) == "ABCABCAAB") << stored;
         if (!outcome.completed) {
-            EXPECT_EQ(outcome.message, "wrong compressed file.\n") << stored;
+            EXPECT_EQ(outcome.result, CORVANE_WRONG_FILE) << stored;
         }
     }
     // A source that changed between the passes and kept its length.
     SetCountsOf(BytesOf("ABCABCAAC"));
     for (std::int32_t chunkSize : {1, 4, ChunkSize}) {
-        const Outcome fast = Encode(EncodePayload, input, chunkSize);
-        EXPECT_EQ(fast.message, "Read error.\n");
-        EXPECT_EQ(Encode(EncodePayloadReference, input, chunkSize).message, fast.message);
+        const Outcome fast = Encode(false, input, chunkSize);
+        EXPECT_EQ(fast.result, CORVANE_SOURCE_CHANGED);
+        EXPECT_EQ(Encode(true, input, chunkSize).result, fast.result);
     }
 }
 
 TEST_F(CodecDifferentialTest, WholeFilesDecodeAgainstTheCountsTheirHeaderStores) {
     for (const Bytes& input : {BytesOf("abracadabra"), RandomBytes(70000, 8, 40), RandomBytes(5000, 3)}) {
-        ResetProgramState();
-        SourceStream = StreamWith(input);
-        CountBytes();
-        SnapshotCounts();
-        std::rewind(SourceStream);
-        BuildTree(true);
-        DataSink = TempStream();
-        HeaderSink = TempStream();
-        const int lastBits = EncodePayload();
-        WriteHeader(lastBits);
-        WriteTable();
-        Bytes file = ContentsOf(HeaderSink);
-        const Bytes payload = ContentsOf(DataSink);
-        file.insert(file.end(), payload.begin(), payload.end());
-        ResetProgramState();
-
+        const MemoryRun written = CompressInMemory(input, ChunkSize);
+        ASSERT_TRUE(written.completed) << written.message;
+        const Bytes& file = written.bytes;
+        const int lastBits = file[0] & 7;
+        FreshTree();
+        for (SymbolStat& entry : FrequencyTable) entry = SymbolStat{};
+        InitSymbols(FrequencyTable);
         SourceStream = StreamWith(file);
-        ReadHeader();
+        ASSERT_EQ(ReadHeader(header, FrequencyTable, SavedFrequencies, TreeRoot, Source()), CORVANE_OK);
         for (int value = 0; value < 256; ++value) {
             ASSERT_EQ(SavedFrequencies[value].count,
                       static_cast<std::uint64_t>(std::count(input.begin(), input.end(), value)))
@@ -268,39 +288,6 @@ TEST_F(CodecDifferentialTest, WholeFilesDecodeAgainstTheCountsTheirHeaderStores)
             EXPECT_EQ(DecodeBoth(stored, lastBits, chunkSize).bytes, input) << input.size();
         }
     }
-}
-
-// Lanes: tiny knobs send small payloads through every lane path (joins,
-// lanes that never meet, codes longer than the table); every setting must
-// give the single lane's bytes and verdict.
-struct LaneKnobs {
-    unsigned count;
-    std::uint64_t windowBits;
-    std::size_t stretchBytes;
-};
-
-const LaneKnobs TinyLanes[] = {{2, 64, 40}, {4, 1, 100}, {4, 24, 64}, {3, 4096, 333}, {8, 200, 1000}};
-
-void SetLaneKnobs(const LaneKnobs& knobs) {
-    DecodeLaneCount = knobs.count;
-    LaneWindowBits = knobs.windowBits;
-    LaneStretchBytes = knobs.stretchBytes;
-    LeastLaneStretchBytes = 1;
-}
-
-// Decodes in one lane and in every tiny lane setting; returns the single
-// lane's outcome.
-Outcome DecodeInEveryLaneSetting(const Bytes& payload, int lastBits, std::int32_t chunkSize) {
-    DecodeLaneCount = 1;
-    const Outcome single = Decode(DecodePayload, payload, lastBits, chunkSize);
-    for (const LaneKnobs& knobs : TinyLanes) {
-        SetLaneKnobs(knobs);
-        EXPECT_EQ(Decode(DecodePayload, payload, lastBits, chunkSize), single)
-            << knobs.count << " lanes, window " << knobs.windowBits << ", stretch " << knobs.stretchBytes
-            << ", chunk " << chunkSize;
-    }
-    DecodeLaneCount = ShippedLaneCount;
-    return single;
 }
 
 TEST_F(CodecDifferentialTest, LanesDecodeRandomInputsAsOneLaneAndTheReferenceDo) {
@@ -318,9 +305,9 @@ TEST_F(CodecDifferentialTest, LanesDecodeRandomInputsAsOneLaneAndTheReferenceDo)
         StoreCounts(input);
         const std::int32_t chunkSize = trial % 3 == 0 ? 5 : ChunkSize;
         const Outcome decoded = DecodeInEveryLaneSetting(payload, lastBits, chunkSize);
-        ASSERT_TRUE(decoded.completed) << decoded.message;
+        ASSERT_TRUE(decoded.completed) << corvane_result_text(decoded.result);
         EXPECT_EQ(decoded.bytes, input) << trial;
-        EXPECT_EQ(Decode(DecodePayloadReference, payload, lastBits, chunkSize), decoded) << trial;
+        EXPECT_EQ(Decode(true, payload, lastBits, chunkSize), decoded) << trial;
     }
 }
 
@@ -341,7 +328,7 @@ TEST_F(CodecDifferentialTest, LanesThatNeverMeetOrMeetRightAtTheCut) {
         StoreCounts(input);
         for (std::int32_t chunkSize : {3, ChunkSize}) {
             const Outcome decoded = DecodeInEveryLaneSetting(payload, lastBits, chunkSize);
-            EXPECT_TRUE(decoded.completed) << decoded.message;
+            EXPECT_TRUE(decoded.completed) << corvane_result_text(decoded.result);
             EXPECT_EQ(decoded.bytes, input);
         }
     }
@@ -385,12 +372,15 @@ TEST_F(CodecDifferentialTest, ACodeAfterARefillsLookupsIsLookedUpWithItsOwnBits)
     const auto [payload, lastBits] = PackBitText(CodeTextOf(codes, input));
     StoreCounts(input);
     const Outcome decoded = DecodeInEveryLaneSetting(payload, lastBits, ChunkSize);
-    EXPECT_TRUE(decoded.completed) << decoded.message;
+    EXPECT_TRUE(decoded.completed);
     EXPECT_EQ(decoded.bytes, input);
-    SetLaneKnobs({2, 1024, 4096});
-    const Outcome lanes = Decode(DecodePayload, payload, lastBits, ChunkSize);
-    EXPECT_TRUE(lanes.completed) << lanes.message;
-    EXPECT_EQ(lanes.bytes, input);
+    CodecOptions lanes = options;
+    lanes.laneCount = 2;
+    lanes.laneStretchBytes = 4096;
+    lanes.leastLaneStretchBytes = 1;
+    const Outcome inLanes = Decode(false, payload, lastBits, ChunkSize, lanes);
+    EXPECT_TRUE(inLanes.completed);
+    EXPECT_EQ(inLanes.bytes, input);
 }
 
 TEST_F(CodecDifferentialTest, DamagedPayloadsCutAcrossLanesGetTheSingleLanesVerdict) {

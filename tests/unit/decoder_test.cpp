@@ -7,46 +7,58 @@
 namespace {
 
 const CodeTable AbcCodes = {{'A', "0"}, {'B', "10"}, {'C', "11"}};
-Bytes Decoded;
-void KeepDecoded(const std::uint8_t* bytes, std::size_t length) {
-    Decoded.insert(Decoded.end(), bytes, bytes + length);
-}
+const char* const DecoderNames[] = {"fast", "reference"};
 
-using Decoder = void (*)(ByteSink, std::int32_t);
-struct NamedDecoder {
-    const char* name;
-    Decoder decode;
-};
-const NamedDecoder BothDecoders[] = {{"fast", DecodePayload}, {"reference", DecodePayloadReference}};
+int KeepDecoded(void* context, const void* bytes, std::size_t length) {
+    auto& decoded = *static_cast<Bytes*>(context);
+    decoded.insert(decoded.end(), static_cast<const std::uint8_t*>(bytes),
+                   static_cast<const std::uint8_t*>(bytes) + length);
+    return 0;
+}
 
 class DecoderTest : public CodingStateTest {
 protected:
+    Bytes Decoded;
+
     // The stored table as the header would give it: the counts of `stored`.
     // lastBits 0 stands for a full last byte, as in the header.
-    static void Prepare(const Bytes& payload, int lastBits, const Bytes& stored) {
+    void Prepare(const Bytes& payload, int lastBits, const Bytes& stored) {
+        CloseStream(SourceStream);
         SourceStream = StreamWith(payload);
         Decoded.clear();
-        finalBits = static_cast<std::uint8_t>(lastBits == 0 ? 8 : lastBits);
+        header.finalBits = static_cast<std::uint8_t>(lastBits == 0 ? 8 : lastBits);
         SetCountsOf(stored);
-        storedTotal = stored.size();
+        header.storedTotal = stored.size();
+    }
+
+    // Decodes by the fast decoder (k = 0) or the reference (k = 1).
+    corvane_result DecodeWith(int k, std::int32_t chunkSize) {
+        CodecOptions chosen = options;
+        chosen.chunkSize = chunkSize;
+        chosen.reference = k == 1;
+        queue.count = queue.readPosition = queue.writePosition = 0;
+        return DecodePayload(TreeRoot, header, SavedFrequencies, Source(),
+                             corvane_writer{&Decoded, KeepDecoded}, chosen);
     }
 
     // Decodes with both decoders, which must agree; the fast one's output.
-    static Bytes Decode(const Bytes& payload, int lastBits, const Bytes& stored,
-                        std::int32_t chunkSize = ChunkSize) {
+    Bytes Decode(const Bytes& payload, int lastBits, const Bytes& stored,
+                 std::int32_t chunkSize = ChunkSize) {
         Bytes outputs[2];
         for (int k = 1; k >= 0; --k) {
             Prepare(payload, lastBits, stored);
-            testing::internal::CaptureStdout();
-            BothDecoders[k].decode(KeepDecoded, chunkSize);
-            EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << BothDecoders[k].name;
-            EXPECT_EQ(Count(), 0);
-            EXPECT_EQ(OutputIndex, -1);
-            CloseStream(SourceStream);
+            EXPECT_EQ(DecodeWith(k, chunkSize), CORVANE_OK) << DecoderNames[k];
+            EXPECT_EQ(Count(queue), 0);
             outputs[k] = Decoded;
         }
         EXPECT_EQ(outputs[0], outputs[1]) << "chunk size " << chunkSize;
         return outputs[0];
+    }
+
+    corvane_result Refusal(int k, const Bytes& payload, int lastBits, const std::string& stored,
+                           std::int32_t chunkSize) {
+        Prepare(payload, lastBits, BytesOf(stored));
+        return DecodeWith(k, chunkSize);
     }
 };
 
@@ -57,7 +69,6 @@ TEST_F(DecoderTest, LastByteGivesOnlyItsFinalBits) {
     // A code cut off by the end of the payload is dropped without a message.
     EXPECT_EQ(Decode({0x40}, 2, BytesOf("A")), BytesOf("A"));
 
-    ResetProgramState();
     SetTree({{'0', "0"}, {'1', "1"}});
     for (int n = 1; n <= 8; ++n) {
         const Bytes bits = BytesOf(std::string("10110101", n));
@@ -82,14 +93,18 @@ TEST_F(DecoderTest, FullLastChunkStillEndsWithFinalBits) {
 TEST_F(DecoderTest, RestoresWhatTheEncoderWrote) {
     for (const CodeTable& codes : {RandomCodes(AllByteValues(), 3), CombCodes(AllByteValues())}) {
         for (std::int32_t chunkSize : {7, 16, 4096}) {
-            ResetProgramState();
+            FreshTree();
             SetTree(codes);
             SetCodeList(codes);
             const Bytes input = RandomBytes(3000, static_cast<unsigned>(chunkSize));
             SetCountsOf(input);
             SourceStream = StreamWith(input);
             DataSink = TempStream();
-            const int lastBits = EncodePayload(chunkSize);
+            CodecOptions chosen = options;
+            chosen.chunkSize = chunkSize;
+            int lastBits = 0;
+            ASSERT_EQ(EncodePayload(CodeList, SavedFrequencies, Source(), Sink(), chosen, lastBits),
+                      CORVANE_OK);
             const Bytes payload = ContentsOf(DataSink);
             CloseStream(SourceStream);
             CloseStream(DataSink);
@@ -100,34 +115,20 @@ TEST_F(DecoderTest, RestoresWhatTheEncoderWrote) {
 
 TEST_F(DecoderTest, RefusesPayloadsThatDoNotMatchTheStoredCounts) {
     SetTree(AbcCodes);
-    const std::string refused = "wrong compressed file.\n";
-    for (const NamedDecoder& decoder : BothDecoders) {
-        auto decode = [&](const Bytes& payload, int lastBits, const std::string& stored,
-                          std::int32_t chunkSize) {
-            Prepare(payload, lastBits, BytesOf(stored));
-            decoder.decode(KeepDecoded, chunkSize);
-        };
+    const corvane_result refused = CORVANE_WRONG_FILE;
+    for (int k = 0; k < 2; ++k) {
         // The payload spells ABCA: fewer or more bytes than stored.
-        EXPECT_FATAL(decode({0x58}, 6, "ABC", ChunkSize), testing::Eq(refused)) << decoder.name;
-        EXPECT_FATAL(decode({0x58}, 6, "ABCAA", ChunkSize), testing::Eq(refused)) << decoder.name;
-        EXPECT_FATAL(decode({0x58, 0x58}, 6, "ABCAAAAA", 1), testing::Eq(refused)) << decoder.name;
-        EXPECT_FATAL(decode({0x58}, 8, "ABCA", ChunkSize), testing::Eq(refused)) << decoder.name;
+        EXPECT_EQ(Refusal(k, {0x58}, 6, "ABC", ChunkSize), refused) << DecoderNames[k];
+        EXPECT_EQ(Refusal(k, {0x58}, 6, "ABCAA", ChunkSize), refused) << DecoderNames[k];
+        EXPECT_EQ(Refusal(k, {0x58, 0x58}, 6, "ABCAAAAA", 1), refused) << DecoderNames[k];
+        EXPECT_EQ(Refusal(k, {0x58}, 8, "ABCA", ChunkSize), refused) << DecoderNames[k];
         // As many bytes as stored, but other values.
-        EXPECT_FATAL(decode({0x58}, 6, "ABBA", ChunkSize), testing::Eq(refused)) << decoder.name;
-        EXPECT_FATAL(decode({0x58}, 6, "AACA", 1), testing::Eq(refused)) << decoder.name;
+        EXPECT_EQ(Refusal(k, {0x58}, 6, "ABBA", ChunkSize), refused) << DecoderNames[k];
+        EXPECT_EQ(Refusal(k, {0x58}, 6, "AACA", 1), refused) << DecoderNames[k];
     }
-
-    ResetProgramState();
     SetTree({{'A', "0"}, {'B', "10"}});
-    for (const NamedDecoder& decoder : BothDecoders) {
-        EXPECT_FATAL(
-            {
-                Prepare({0xC0}, 2, BytesOf("A"));
-                decoder.decode(KeepDecoded, ChunkSize);
-            },
-            testing::Eq("wrong tree.\n"))
-            << decoder.name;
-    }
+    for (int k = 0; k < 2; ++k)
+        EXPECT_EQ(Refusal(k, {0xC0}, 2, "A", ChunkSize), CORVANE_WRONG_TREE) << DecoderNames[k];
 }
 
 }  // namespace

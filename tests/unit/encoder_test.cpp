@@ -12,32 +12,47 @@ namespace {
 
 const CodeTable AbcCodes = {{'A', "0"}, {'B', "10"}, {'C', "11"}};
 
-using Encoder = int (*)(std::int32_t);
-struct NamedEncoder {
-    const char* name;
-    Encoder encode;
-};
-const NamedEncoder BothEncoders[] = {{"fast", EncodePayload}, {"reference", EncodePayloadReference}};
+const char* const EncoderNames[] = {"fast", "reference"};
 
 class EncoderTest : public CodingStateTest {
 protected:
+    // Encodes the source into DataSink with the code list, by the fast
+    // encoder (k = 0) or the reference (k = 1).
+    corvane_result EncodeWith(int k, std::int32_t chunkSize, int& finalBitCount) {
+        CodecOptions chosen = options;
+        chosen.chunkSize = chunkSize;
+        chosen.reference = k == 1;
+        return EncodePayload(CodeList, SavedFrequencies, Source(), Sink(), chosen, finalBitCount);
+    }
+
     // Encodes the input with the current code list and both encoders, which
     // must agree; the counts match it.
-    static std::pair<Bytes, int> Encode(const Bytes& input, std::int32_t chunkSize = ChunkSize) {
+    std::pair<Bytes, int> Encode(const Bytes& input, std::int32_t chunkSize = ChunkSize) {
         std::pair<Bytes, int> results[2];
         for (int k = 0; k < 2; ++k) {
             SetCountsOf(input);
             SourceStream = StreamWith(input);
             DataSink = TempStream();
-            const int finalBitCount = BothEncoders[k].encode(chunkSize);
-            EXPECT_EQ(Count(), 0);
-            EXPECT_EQ(OutputIndex, -1);
+            int finalBitCount = -1;
+            EXPECT_EQ(EncodeWith(k, chunkSize, finalBitCount), CORVANE_OK);
+            EXPECT_EQ(Count(queue), 0);
             results[k] = {ContentsOf(DataSink), finalBitCount};
             CloseStream(SourceStream);
             CloseStream(DataSink);
         }
         EXPECT_EQ(results[0], results[1]) << "chunk size " << chunkSize;
         return results[0];
+    }
+
+    corvane_result EncodeWithCounts(int k, const Bytes& counted, const Bytes& source,
+                                    std::int32_t chunkSize) {
+        SetCountsOf(counted);
+        CloseStream(SourceStream);
+        CloseStream(DataSink);
+        SourceStream = StreamWith(source);
+        DataSink = TempStream();
+        int finalBitCount = 0;
+        return EncodeWith(k, chunkSize, finalBitCount);
     }
 };
 
@@ -46,7 +61,7 @@ TEST_F(EncoderTest, PacksCodesEarliestBitFirst) {
     EXPECT_EQ(Encode(BytesOf("ABCA")), std::make_pair(Bytes{0x58}, 6));
     EXPECT_EQ(Encode(BytesOf("BBBB")), std::make_pair(Bytes{0xAA}, 0));
     // 8k + r one bits: k full bytes, then r bits at the top of a last byte.
-    ResetProgramState();
+    FreshTree();
     SetCodeList({{'1', "1"}, {'0', "0"}});
     for (int r = 0; r < 8; ++r) {
         Bytes expected{0xFF};
@@ -82,41 +97,27 @@ TEST_F(EncoderTest, ChunkBoundariesLeaveThePayloadUnchanged) {
 TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
     SetCodeList(AbcCodes);
     const Bytes input = BytesOf("ABCAB");
-    for (const NamedEncoder& encoder : BothEncoders) {
-        auto encodeWithCounts = [&](const Bytes& counted, const Bytes& source, std::int32_t chunkSize) {
-            SetCountsOf(counted);
-            SourceStream = StreamWith(source);
-            DataSink = TempStream();
-            encoder.encode(chunkSize);
-        };
-        const auto readError = testing::Eq("Read error.\n");
+    const corvane_result changed = CORVANE_SOURCE_CHANGED;
+    const corvane_result noCode = CORVANE_WRONG_CODE_LIST;
+    for (int k = 0; k < 2; ++k) {
         // Longer or shorter than counted.
-        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), input, 2), readError) << encoder.name;
-        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABB"), input, 2), readError) << encoder.name;
-        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCABCA"), input, 2), readError) << encoder.name;
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("ABCA"), input, 2), changed) << EncoderNames[k];
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("ABCABB"), input, 2), changed) << EncoderNames[k];
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("ABCABCA"), input, 2), changed) << EncoderNames[k];
         // As long as counted, but with other bytes.
-        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCAA"), input, 2), readError) << encoder.name;
-        EXPECT_FATAL(encodeWithCounts(BytesOf("BACBA"), BytesOf("ABCAC"), ChunkSize), readError)
-            << encoder.name;
-        const auto noCode = testing::Eq("wrong tree find list.\n");
-        EXPECT_FATAL(encodeWithCounts(BytesOf("AD"), BytesOf("AD"), ChunkSize), noCode) << encoder.name;
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("ABCAA"), input, 2), changed) << EncoderNames[k];
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("BACBA"), BytesOf("ABCAC"), ChunkSize), changed)
+            << EncoderNames[k];
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("AD"), BytesOf("AD"), ChunkSize), noCode) << EncoderNames[k];
         // A new value in a source that also grew: what the chunk holding it
         // shows first decides.
-        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), BytesOf("ADBCAB"), 2), noCode) << encoder.name;
-        EXPECT_FATAL(encodeWithCounts(BytesOf("ABCA"), BytesOf("ABCADB"), 2), readError) << encoder.name;
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("ABCA"), BytesOf("ADBCAB"), 2), noCode) << EncoderNames[k];
+        EXPECT_EQ(EncodeWithCounts(k, BytesOf("ABCA"), BytesOf("ABCADB"), 2), changed) << EncoderNames[k];
+        queue.count = queue.readPosition = queue.writePosition = 0;
     }
-    ResetProgramState();  // no code at all
-    for (const NamedEncoder& encoder : BothEncoders) {
-        EXPECT_FATAL(
-            {
-                SetCountsOf(input);
-                SourceStream = StreamWith(input);
-                DataSink = TempStream();
-                encoder.encode(ChunkSize);
-            },
-            testing::Eq("wrong tree find list.\n"))
-            << encoder.name;
-    }
+    FreshTree();  // no code at all
+    for (int k = 0; k < 2; ++k)
+        EXPECT_EQ(EncodeWithCounts(k, input, input, ChunkSize), noCode) << EncoderNames[k];
 }
 
 // A prefix code with the given lengths (their Kraft sum at most 1), for the
@@ -156,7 +157,7 @@ TEST_F(EncoderTest, EveryGroupSizeAgreesWithTheReferenceAtTheEdges) {
     const Bytes inputs[] = {pairs, RandomBytes(3000, 7, edgeCodes), RandomBytes(3000, 8, 6)};
     for (const unsigned size : GroupSizes) {
         for (const Bytes& input : inputs) {
-            ForcedGroupSize = size;
+            options.groupSize = size;
             const auto expected = PackBitText(CodeTextOf(codes, input));
             EXPECT_EQ(Encode(input), expected) << "groups of " << size;
             EXPECT_EQ(Encode(input, 5), expected) << "groups of " << size;
@@ -165,15 +166,15 @@ TEST_F(EncoderTest, EveryGroupSizeAgreesWithTheReferenceAtTheEdges) {
 }
 
 TEST_F(EncoderTest, GroupSizeFollowsTheLengthsThatOccur) {
-    auto chosen = [](const std::vector<unsigned>& lengths, const std::vector<std::uint64_t>& counts) {
+    auto chosen = [this](const std::vector<unsigned>& lengths, const std::vector<std::uint64_t>& counts) {
+        FreshTree();
         SetCodeList(CodesOfLengths(lengths));
-        BuildEncodingTable(EncodeCodes);
+        EncodingTable codes;
+        BuildEncodingTable(codes, CodeList);
         CodeWords words;
-        MakeCodeWords(words, EncodeCodes.codes, EncodeCodes.lengths);
+        MakeCodeWords(words, codes.codes, codes.lengths);
         std::uint64_t byValue[256] = {};
         std::copy(counts.begin(), counts.end(), byValue);
-        FreeCodeList(CodeList.next);
-        CodeList.next = nullptr;
         return ChooseGroupSize(words, byValue);
     };
     EXPECT_EQ(chosen({2, 2, 2, 2}, {5, 5, 5, 5}), 16u);
@@ -191,15 +192,8 @@ TEST_F(EncoderTest, EveryGroupSizeRefusesAValueWithoutCode) {
     Bytes input(200, 'A');
     input[137] = 'D';
     for (const unsigned size : GroupSizes) {
-        EXPECT_FATAL(
-            {
-                ForcedGroupSize = size;
-                SetCountsOf(input);
-                SourceStream = StreamWith(input);
-                DataSink = TempStream();
-                EncodePayload(ChunkSize);
-            },
-            testing::Eq("wrong tree find list.\n"))
+        options.groupSize = size;
+        EXPECT_EQ(EncodeWithCounts(0, input, input, ChunkSize), CORVANE_WRONG_CODE_LIST)
             << "groups of " << size;
     }
 }

@@ -11,12 +11,15 @@ namespace {
 
 class FrequencyTableTest : public CodingStateTest {
 protected:
-    static void OpenSource(const std::string& bytes) {
+    void OpenSource(const std::string& bytes) {
+        CloseStream(SourceStream);
+        for (SymbolStat& entry : FrequencyTable) entry = SymbolStat{};
+        InitSymbols(FrequencyTable);
         SourceStream = StreamWith(BytesOf(bytes));
         ASSERT_NE(SourceStream, nullptr);
     }
 
-    static std::vector<int> SymbolOrder(int start, int last) {
+    std::vector<int> SymbolOrder(int start, int last) {
         std::vector<int> order;
         for (int k = start; k <= last; ++k) {
             order.push_back(FrequencyTable[k].symbol);
@@ -27,8 +30,8 @@ protected:
 
 TEST_F(FrequencyTableTest, CountsEveryByteIntoItsOwnEntry) {
     OpenSource("abracadabra");
-    CountBytes();
-    SnapshotCounts();
+    ASSERT_EQ(CountBytes(FrequencyTable, Source()), CORVANE_OK);
+    SnapshotCounts(FrequencyTable, SavedFrequencies);
     for (int k = 0; k < 256; ++k) {
         std::uint64_t expected = k == 'a' ? 5 : k == 'b' || k == 'r' ? 2 : k == 'c' || k == 'd' ? 1 : 0;
         EXPECT_EQ(FrequencyTable[k].count, expected) << k;
@@ -45,20 +48,18 @@ TEST_F(FrequencyTableTest, CountsHighBytesWholeBlocksAndEmptyInputExactly) {
         bytes.push_back(static_cast<char>(k % 256));
     }
     OpenSource(bytes);
-    CountBytes();
+    ASSERT_EQ(CountBytes(FrequencyTable, Source()), CORVANE_OK);
     for (int k = 0; k < 256; ++k) {
         EXPECT_EQ(FrequencyTable[k].count, 32u) << k;
     }
 
-    ResetProgramState();
     OpenSource(std::string(4097, '\xff'));
-    CountBytes();
+    ASSERT_EQ(CountBytes(FrequencyTable, Source()), CORVANE_OK);
     EXPECT_EQ(FrequencyTable[255].count, 4097u);
     EXPECT_EQ(FrequencyTable[127].count, 0u);
 
-    ResetProgramState();
     OpenSource("");
-    CountBytes();
+    ASSERT_EQ(CountBytes(FrequencyTable, Source()), CORVANE_OK);
     for (int k = 0; k < 256; ++k) {
         EXPECT_EQ(FrequencyTable[k].count, 0u);
     }
@@ -66,8 +67,8 @@ TEST_F(FrequencyTableTest, CountsHighBytesWholeBlocksAndEmptyInputExactly) {
 
 TEST_F(FrequencyTableTest, FirstSortPutsZerosFirstAndTiesInSymbolOrder) {
     OpenSource("abracadabra");
-    CountBytes();
-    SortByCount(0, 255);
+    ASSERT_EQ(CountBytes(FrequencyTable, Source()), CORVANE_OK);
+    SortByCount(FrequencyTable, 0, 255);
     std::vector<int> order = SymbolOrder(0, 255);
     std::vector<int> expected;
     for (int k = 0; k < 256; ++k) {
@@ -87,7 +88,7 @@ TEST_F(FrequencyTableTest, SortIsStableWhateverTheSymbols) {
         FrequencyTable[k] = SymbolStat{100 - k, static_cast<std::uint64_t>((k + 2) % 3), nullptr};
     }
     FrequencyTable[13].node = &marker;
-    SortByCount(10, 40);
+    SortByCount(FrequencyTable, 10, 40);
     for (int k = 11; k <= 40; ++k) {
         const SymbolStat& before = FrequencyTable[k - 1];
         const SymbolStat& after = FrequencyTable[k];
@@ -108,15 +109,15 @@ TEST_F(FrequencyTableTest, SortComparesCountsAsUnsigned) {
     FrequencyTable[1].count = 5;
     FrequencyTable[2].count = 0xFFFFFFFFFFFFFFFFull;
     FrequencyTable[3].count = 5;
-    SortByCount(0, 3);
+    SortByCount(FrequencyTable, 0, 3);
     EXPECT_EQ(SymbolOrder(0, 3), (std::vector<int>{1, 3, 0, 2}));
 }
 
 TEST_F(FrequencyTableTest, EmptyAndSingleRangesStayUnchanged) {
     FrequencyTable[5].count = 9;
     FrequencyTable[6].count = 1;
-    SortByCount(5, 5);
-    SortByCount(6, 5);
+    SortByCount(FrequencyTable, 5, 5);
+    SortByCount(FrequencyTable, 6, 5);
     EXPECT_EQ(SymbolOrder(5, 6), (std::vector<int>{5, 6}));
 }
 

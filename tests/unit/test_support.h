@@ -1,7 +1,8 @@
 #pragma once
-// Fixtures of the unit tests: hand-built trees and code lists, an
-// independent bit packer and a fatal-exit probe, on top of the shared test
-// support (tests/support: state reset, streams, in-memory runs, checker).
+// Fixtures of the unit tests: the coding records of one test (tables, tree,
+// code list, header record, bit queue, options) handed to the core, hand-
+// built trees and code lists and an independent bit packer, on top of the
+// shared test support (tests/support: streams, in-memory runs, checker).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "codec/bit_queue.h"
+#include "codec/codec_options.h"
 #include "codec/encoder.h"
 #include "format/compressed_file.h"
 #include "io/shared_io.h"
@@ -30,6 +32,11 @@ inline std::FILE* StreamWith(const Bytes& data) {
     if (!data.empty()) std::fwrite(data.data(), 1, data.size(), stream);
     std::rewind(stream);
     return stream;
+}
+
+inline void CloseStream(std::FILE*& stream) {
+    if (stream != nullptr) std::fclose(stream);
+    stream = nullptr;
 }
 
 inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -51,34 +58,6 @@ inline std::string CodeTextOf(const CodeTable& codes, const Bytes& input) {
         }
     }
     return bits;
-}
-
-inline void SetCodeList(const CodeTable& codes) {
-    CodeEntry* tail = &CodeList;
-    for (const auto& [symbol, code] : codes) {
-        tail->next = new CodeEntry{symbol, code, nullptr};
-        tail = tail->next;
-    }
-}
-
-inline TreeNode* NewNode(TreeNode* parent) {
-    TreeNode* node = new TreeNode;
-    node->parent = parent;
-    return node;
-}
-
-// Builds TreeRoot with one leaf per entry at the place its code names.
-inline void SetTree(const CodeTable& codes) {
-    TreeRoot = NewNode(nullptr);
-    for (const auto& [symbol, code] : codes) {
-        TreeNode* node = TreeRoot;
-        for (char bit : code) {
-            TreeNode*& child = bit == '0' ? node->left : node->right;
-            if (child == nullptr) child = NewNode(node);
-            node = child;
-        }
-        node->symbol = symbol;
-    }
 }
 
 // A prefix code for the symbols, made by splitting them at random points.
@@ -124,44 +103,89 @@ inline Bytes AllByteValues() {
     return values;
 }
 
-inline void SetCountsOf(const Bytes& input) {
-    for (auto& stat : SavedFrequencies) stat.count = 0;
-    for (std::uint8_t byte : input) ++SavedFrequencies[byte].count;
+inline TreeNode* NewNode(TreeNode* parent) {
+    TreeNode* node = new TreeNode;
+    node->parent = parent;
+    return node;
 }
 
-// Counts the text into FrequencyTable, as CountBytes would.
-inline void CountText(const std::string& text) {
-    for (unsigned char byte : text) ++FrequencyTable[byte].count;
-}
-
-// The code list after its head, by symbol.
-inline std::map<int, std::string> CodeMap() {
-    std::map<int, std::string> codes;
-    for (const CodeEntry* entry = CodeList.next; entry != nullptr; entry = entry->next) {
-        codes[entry->symbol] = entry->code;
-    }
-    return codes;
-}
-
-inline void CloseStream(std::FILE*& stream) {
-    if (stream != nullptr) std::fclose(stream);
-    stream = nullptr;
-}
-
+// The records of one test, fresh for each: what the program keeps in its
+// globals, here the test's own, handed to the core by reference.
 class CodingStateTest : public testing::Test {
 protected:
-    void SetUp() override { ResetProgramState(); }
-    void TearDown() override { ResetProgramState(); }
-};
+    SymbolTable FrequencyTable = {};
+    SymbolTable SavedFrequencies = {};
+    CodeTree tree;
+    TreeNode*& TreeRoot = tree.root;
+    CodeEntry& CodeList = tree.codeList;
+    HeaderRecord header;
+    std::uint8_t queueStorage[50] = {};
+    BitQueueRecord queue{queueStorage};
+    CodecOptions options{.queue = &queue};
+    std::FILE* SourceStream = nullptr;
+    std::FILE* DataSink = nullptr;
 
-// Expects the statement to end the process with status 1 after printing a
-// message on standard output. Death tests read the child's standard error,
-// so std::cout is sent there. The message is a regular expression the output
-// must contain, or a matcher such as testing::Eq for the whole output.
-#define EXPECT_FATAL(statement, message)        \
-    EXPECT_EXIT(                                \
-        {                                       \
-            std::cout.rdbuf(std::cerr.rdbuf()); \
-            statement;                          \
-        },                                      \
-        testing::ExitedWithCode(1), message)
+    void SetUp() override { InitSymbols(FrequencyTable); }
+    void TearDown() override {
+        CloseStream(SourceStream);
+        CloseStream(DataSink);
+    }
+
+    corvane_reader Source() const { return StreamReader(SourceStream); }
+    corvane_writer Sink() const { return StreamWriter(DataSink); }
+
+    // A new tree and code list in place of the old.
+    void FreshTree() {
+        FreeTree(TreeRoot);
+        TreeRoot = nullptr;
+        FreeCodeList(CodeList.next);
+        CodeList.next = nullptr;
+    }
+
+    void SetCodeList(const CodeTable& codes) {
+        CodeEntry* tail = &CodeList;
+        while (tail->next != nullptr) tail = tail->next;
+        for (const auto& [symbol, code] : codes) {
+            tail->next = new CodeEntry{symbol, code, nullptr};
+            tail = tail->next;
+        }
+    }
+
+    // Builds TreeRoot with one leaf per entry at the place its code names.
+    void SetTree(const CodeTable& codes) {
+        FreeTree(TreeRoot);
+        TreeRoot = NewNode(nullptr);
+        for (const auto& [symbol, code] : codes) {
+            TreeNode* node = TreeRoot;
+            for (char bit : code) {
+                TreeNode*& child = bit == '0' ? node->left : node->right;
+                if (child == nullptr) child = NewNode(node);
+                node = child;
+            }
+            node->symbol = symbol;
+        }
+    }
+
+    void SetCountsOf(const Bytes& input) {
+        for (auto& stat : SavedFrequencies) stat.count = 0;
+        for (std::uint8_t byte : input) ++SavedFrequencies[byte].count;
+    }
+
+    // Counts the text into FrequencyTable, as CountBytes would.
+    void CountText(const std::string& text) {
+        for (unsigned char byte : text) ++FrequencyTable[byte].count;
+    }
+
+    corvane_result BuildTree(bool withCodes) {
+        return ::BuildTree(FrequencyTable, TreeRoot, withCodes ? &CodeList : nullptr);
+    }
+
+    // The code list after its head, by symbol.
+    std::map<int, std::string> CodeMap() const {
+        std::map<int, std::string> codes;
+        for (const CodeEntry* entry = CodeList.next; entry != nullptr; entry = entry->next) {
+            codes[entry->symbol] = entry->code;
+        }
+        return codes;
+    }
+};
