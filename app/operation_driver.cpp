@@ -116,8 +116,11 @@ bool SealOutput() {
 
 void Compress(const std::string& path) {
     SelectFiles(1, path);
-    StartProgress(2 * KnownSize(SourceStream));
-    CompressStreams(ReopenSource);
+    StartProgress("counting", KnownSize(SourceStream));
+    CompressStreams([] {
+        ReopenSource();
+        NextProgressPass("coding");
+    });
     EndProgress();
     CloseRead(SourceStream);
     CloseWritten(DataSink);
@@ -178,7 +181,7 @@ void RemoveExtractedSource(const std::string& path) {
 
 void Extract(const std::string& path) {
     SelectFiles(2, path);
-    StartProgress(KnownSize(SourceStream));
+    StartProgress("decoding", KnownSize(SourceStream));
     ExtractStream();
     EndProgress();
     CloseRead(SourceStream);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
-#include <vector>
 
 // One block's counts, added to the table; a count past the limit is
 // refused at once.
@@ -65,32 +64,15 @@ bool CountsMatch(const std::uint64_t (&counts)[256], const SymbolTable& saved) {
     return true;
 }
 
-// Top-down merge sort. On equal counts the left entry goes first, which keeps
-// the order of equal entries: the tree builder depends on it.
+// Insertion sort: an entry moves left only past larger counts, so equal
+// entries keep their order, which the tree builder depends on. The builder
+// sorts again after each merge, when a single entry is out of place, so
+// each sort is a short pass without any allocation.
 void SortByCount(SymbolTable& table, std::int32_t start, std::int32_t last) {
-    if (start >= last) return;
-    std::int32_t mid = start + (last - start) / 2;
-    SortByCount(table, start, mid);
-    SortByCount(table, mid + 1, last);
-
-    std::vector<SymbolStat> merged;
-    merged.reserve(static_cast<std::size_t>(last - start + 1));
-    std::int32_t j = start;
-    std::int32_t i = mid + 1;
-    while (j <= mid && i <= last) {
-        if (table[j].count > table[i].count) {
-            merged.push_back(table[i++]);
-        } else {
-            merged.push_back(table[j++]);
-        }
-    }
-    while (i <= last) {
-        merged.push_back(table[i++]);
-    }
-    while (j <= mid) {
-        merged.push_back(table[j++]);
-    }
-    for (std::size_t k = 0; k < merged.size(); ++k) {
-        table[start + static_cast<std::int32_t>(k)] = merged[k];
+    for (std::int32_t next = start + 1; next <= last; ++next) {
+        const SymbolStat moving = table[next];
+        std::int32_t hole = next;
+        for (; hole > start && table[hole - 1].count > moving.count; --hole) table[hole] = table[hole - 1];
+        table[hole] = moving;
     }
 }

@@ -57,7 +57,7 @@ std::uint64_t TotalOf(const SymbolTable& saved);
 // value.
 bool CountsMatch(const std::uint64_t (&counts)[256], const SymbolTable& saved);
 
-// Stable merge sort of table[start..last] by ascending count.
+// Stable sort of table[start..last] by ascending count.
 void SortByCount(SymbolTable& table, std::int32_t start, std::int32_t last);
 
 // Reads up to `size` bytes, as many as the source gives before its end;

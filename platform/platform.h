@@ -138,6 +138,10 @@ bool IsDevice(const std::string& name);
 // True when the stream is a terminal (on Windows a console).
 bool IsTerminal(std::FILE* stream);
 
+// How many columns the terminal on the stream has now, 0 when it is none or
+// does not say.
+int TerminalColumns(std::FILE* stream);
+
 // Writes the bytes to standard error with one system call; safe in a signal
 // handler.
 void WriteToStandardError(const char* bytes, std::size_t length);

@@ -4,6 +4,7 @@
 #include <glob.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -580,6 +581,11 @@ bool IsDevice(const std::string& name) {
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int TerminalColumns(std::FILE* stream) {
+    winsize size{};
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 void WriteToStandardError(const char* bytes, std::size_t length) {
     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, bytes, length);

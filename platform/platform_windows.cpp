@@ -462,6 +462,12 @@ bool IsDevice(const std::string& name) {
 
 bool IsTerminal(std::FILE* stream) { return IsConsole(stream); }
 
+int TerminalColumns(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(HandleOf(stream), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 void WriteToStandardError(const char* bytes, std::size_t length) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, static_cast<DWORD>(length), &written, nullptr);

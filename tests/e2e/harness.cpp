@@ -199,7 +199,7 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
         throw std::runtime_error("no pseudo-terminal");
-    winsize size{24, 80, 0, 0};
+    winsize size{24, options.columns, 0, 0};
     ioctl(terminal, TIOCSWINSZ, &size);
     std::string side = ptsname(terminal);
     pid_t child = fork();
@@ -232,6 +232,10 @@ void RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, co
             ssize_t got = read(terminal, block, sizeof block);
             if (got <= 0) break;  // every holder of the terminal has closed it
             shown.append(block, static_cast<std::size_t>(got));
+            if (options.resizedColumns != 0 && size.ws_col != options.resizedColumns) {
+                size.ws_col = options.resizedColumns;
+                ioctl(terminal, TIOCSWINSZ, &size);
+            }
         }
         const auto now = steady_clock::now();
         if (!exited && waitpid(child, &status, WNOHANG) == child) {

@@ -34,6 +34,10 @@ struct RunOptions {
     // Only standard error on a terminal of its own; err is what it showed,
     // and standard input and output are files as usual.
     bool errorOnTerminal = false;
+    // The terminal's width, and the width it is given once it has shown
+    // something (0: left as it is).
+    unsigned short columns = 80;
+    unsigned short resizedColumns = 0;
 };
 
 // A fresh directory, removed with everything in it at the end of the test.

@@ -56,20 +56,43 @@ void FeedSlowly(const fs::path& pipe, const std::string& content, const std::ato
     }
 }
 
-// True when the last thing written over the lines drawn is blanks as wide as
-// the widest of them, between carriage returns.
-bool LinesTakenDown(const std::string& shown) {
+// True when every line drawn is taken down again, before the next one and
+// at the end, by blanks as wide as the line, or as the terminal when it has
+// been made narrower than the line (`narrowest` columns).
+bool LinesTakenDown(const std::string& shown, std::size_t narrowest = 1000) {
     std::vector<std::string> pieces;
-    std::size_t widest = 0;
     for (std::size_t start = 0, end; start < shown.size(); start = end + 1) {
-        end = shown.find('\r', start);
-        if (end == std::string::npos) end = shown.size();
-        if (end == start) continue;
-        pieces.push_back(shown.substr(start, end - start));
-        if (pieces.back().find_first_not_of(' ') != std::string::npos) widest = std::max(widest, end - start);
+        end = std::min(shown.find('\r', start), shown.size());
+        if (end > start) pieces.push_back(shown.substr(start, end - start));
     }
-    return !pieces.empty() && shown.back() == '\r' &&
-           pieces.back().find_first_not_of(' ') == std::string::npos && pieces.back().size() >= widest;
+    if (pieces.empty() || shown.back() != '\r') return false;
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        if (pieces[k].find_first_not_of(' ') == std::string::npos) continue;
+        if (k + 1 == pieces.size()) return false;
+        const std::string& eraser = pieces[k + 1];
+        if (eraser.find_first_not_of(' ') != std::string::npos ||
+            eraser.size() < std::min(pieces[k].size(), narrowest - 1))
+            return false;
+    }
+    return true;
+}
+
+// The lines drawn, in order: the text between carriage returns, blanks only
+// left out.
+std::vector<std::string> LinesDrawn(const std::string& shown) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < shown.size(); start = end + 1) {
+        end = std::min(shown.find('\r', start), shown.size());
+        std::string piece = shown.substr(start, end - start);
+        if (piece.find_first_not_of(' ') != std::string::npos) lines.push_back(piece);
+    }
+    return lines;
+}
+
+// The percent a line shows, -1 when it shows none.
+int PercentShown(const std::string& line) {
+    const std::size_t open = line.find(" MiB (");
+    return open == std::string::npos ? -1 : std::stoi(line.substr(open + 6));
 }
 
 // Reads the pipe to its end in small pieces with pauses, keeping the bytes.
@@ -97,6 +120,20 @@ RunResult RunFedSlowly(const Sandbox& box, const std::string& pipe, const std::s
     return run;
 }
 
+// Extracts big.lx into the pipe "big", read slowly. An output that is not a
+// regular file is used only under a name typed at the menu.
+RunResult ExtractIntoSlowPipe(const Sandbox& box, const RunOptions& options, std::string& drained) {
+    mkfifo(box.path("big").c_str(), 0600);
+    const int reading = open(box.path("big").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int writer = open(box.path("big").c_str(), O_WRONLY | O_CLOEXEC);
+    fcntl(reading, F_SETFL, fcntl(reading, F_GETFL) & ~O_NONBLOCK);
+    std::thread drainer(DrainSlowly, reading, std::ref(drained));
+    RunResult run = box.Run({}, "2 big.lx big\n", options);
+    close(writer);
+    drainer.join();
+    return run;
+}
+
 TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
     if (UnderWine()) GTEST_SKIP() << "a FIFO in the file system is POSIX only";
     const std::string text = Text(3 << 20);
@@ -106,8 +143,11 @@ TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
     RunResult shown = RunFedSlowly(box, "big", text, {"big"}, terminal);
     EXPECT_EQ(shown.exitCode, 0);
     EXPECT_EQ(shown.out, Banner + NoPlugin + "Compress successfully.");
-    EXPECT_NE(shown.err.find("corvane: "), std::string::npos) << shown.err;
+    // Each pass reads the pipe once more and is named; a pipe has no size.
+    EXPECT_NE(shown.err.find("corvane: counting "), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("corvane: coding "), std::string::npos) << shown.err;
     EXPECT_NE(shown.err.find(" MB/s"), std::string::npos) << shown.err;
+    EXPECT_EQ(shown.err.find(" of "), std::string::npos) << shown.err;
     EXPECT_TRUE(LinesTakenDown(shown.err)) << shown.err;
     const std::string compressed = box.Read("big.lx");
 
@@ -120,17 +160,8 @@ TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
     // An extraction into a pipe that is read slowly.
     Sandbox back;
     back.Write("big.lx", compressed);
-    // An output that is not a regular file is used only under a name typed
-    // at the menu.
-    mkfifo(back.path("big").c_str(), 0600);
-    const int reading = open(back.path("big").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const int writer = open(back.path("big").c_str(), O_WRONLY | O_CLOEXEC);
-    fcntl(reading, F_SETFL, fcntl(reading, F_GETFL) & ~O_NONBLOCK);
     std::string drained;
-    std::thread drainer(DrainSlowly, reading, std::ref(drained));
-    RunResult extracted = back.Run({}, "2 big.lx big\n", terminal);
-    close(writer);
-    drainer.join();
+    RunResult extracted = ExtractIntoSlowPipe(back, terminal, drained);
     EXPECT_EQ(extracted.exitCode, 0);
     EXPECT_EQ(extracted.out,
               Banner + "0: exit, 1: compress, 2: extract :\nchoose file to extract:\nenter output file:\n" +
@@ -138,6 +169,57 @@ TEST(Progress, ShownOnATerminalOnlyAndTakenDownAtTheEnd) {
     EXPECT_NE(extracted.err.find(" MB/s"), std::string::npos) << extracted.err;
     EXPECT_TRUE(LinesTakenDown(extracted.err)) << extracted.err;
     EXPECT_EQ(drained, text);
+}
+
+// An extraction into a pipe read slowly, with standard error on a terminal
+// of these many columns, resized to `resized` once the line shows.
+RunResult ExtractSlowly(const std::string& compressed, unsigned short columns, unsigned short resized) {
+    Sandbox box;
+    box.Write("big.lx", compressed);
+    RunOptions terminal;
+    terminal.errorOnTerminal = true;
+    terminal.columns = columns;
+    terminal.resizedColumns = resized;
+    std::string drained;
+    RunResult run = ExtractIntoSlowPipe(box, terminal, drained);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(drained.size(), 3u << 20);
+    EXPECT_TRUE(LinesTakenDown(run.err, resized != 0 ? resized : columns)) << run.err;
+    EXPECT_EQ(run.err.find('\n'), std::string::npos) << run.err;
+    return run;
+}
+
+TEST(Progress, OneLineCutToTheTerminalsWidthAtEveryRedraw) {
+    if (UnderWine()) GTEST_SKIP() << "a FIFO in the file system is POSIX only";
+    Sandbox box;
+    box.Write("big", Text(3 << 20));
+    ASSERT_EQ(box.Run({"big"}).exitCode, 0);
+    const std::string compressed = box.Read("big.lx");
+    char size[32];
+    std::snprintf(size, sizeof size, " of %.1f MiB (", static_cast<double>(compressed.size()) / (1 << 20));
+
+    // Wide: the whole line, the file's own size, time left only from 5% on.
+    std::vector<std::string> wide = LinesDrawn(ExtractSlowly(compressed, 200, 0).err);
+    ASSERT_FALSE(wide.empty());
+    bool timeLeftShown = false;
+    for (const std::string& line : wide) {
+        EXPECT_EQ(line.rfind("corvane: decoding ", 0), 0u) << line;
+        EXPECT_NE(line.find(size), std::string::npos) << line;
+        if (line.find(" left") == std::string::npos) continue;
+        timeLeftShown = true;
+        EXPECT_GE(PercentShown(line), 5) << line;
+    }
+    EXPECT_TRUE(timeLeftShown);
+
+    // Narrow: never as wide as the terminal, so it never wraps.
+    for (const std::string& line : LinesDrawn(ExtractSlowly(compressed, 40, 0).err))
+        EXPECT_LE(line.size(), 39u) << line;
+
+    // Made narrow while it shows: the lines after follow.
+    std::vector<std::string> resized = LinesDrawn(ExtractSlowly(compressed, 200, 40).err);
+    ASSERT_GE(resized.size(), 2u);
+    EXPECT_GT(resized.front().size(), 39u) << resized.front();
+    EXPECT_LE(resized.back().size(), 39u) << resized.back();
 }
 
 }  // namespace

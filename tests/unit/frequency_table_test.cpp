@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,21 @@ TEST_F(FrequencyTableTest, SortIsStableWhateverTheSymbols) {
     }
     EXPECT_EQ(FrequencyTable[9].symbol, 9);
     EXPECT_EQ(FrequencyTable[41].symbol, 41);
+}
+
+TEST_F(FrequencyTableTest, SortAgreesWithAStableSortOnManyTies) {
+    std::mt19937 random(22);
+    for (int round = 0; round < 200; ++round) {
+        for (int k = 0; k < 256; ++k)
+            FrequencyTable[k] = SymbolStat{k, static_cast<std::uint64_t>(random() % 6), nullptr};
+        const int start = static_cast<int>(random() % 256);
+        const int last = start + static_cast<int>(random() % static_cast<unsigned>(256 - start));
+        std::vector<SymbolStat> expected(FrequencyTable, FrequencyTable + 256);
+        std::stable_sort(expected.begin() + start, expected.begin() + last + 1,
+                         [](const SymbolStat& a, const SymbolStat& b) { return a.count < b.count; });
+        SortByCount(FrequencyTable, start, last);
+        for (int k = 0; k < 256; ++k) ASSERT_EQ(FrequencyTable[k].symbol, expected[k].symbol) << round;
+    }
 }
 
 TEST_F(FrequencyTableTest, SortComparesCountsAsUnsigned) {
