@@ -27,6 +27,9 @@ struct CodecOptions {
     // The bit-by-bit reference path instead of the fast one, through `queue`
     // (a queue of the run's own when null).
     bool reference = false;
+    // The codes the fast encoder puts between stores (one of the encode
+    // kernel's GroupSizes); 0 chooses it from the counts.
+    unsigned groupSize = 0;
     BitQueueRecord* queue = nullptr;
     unsigned laneCount = ShippedLaneCount;
     std::uint64_t laneWindowBits = ShippedLaneWindowBits;

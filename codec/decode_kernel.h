@@ -35,6 +35,9 @@ static_assert(LookupBits <= LongestFastCode, "one peek holds a whole lookup wher
 // most LookupBits of them.
 inline constexpr unsigned LookupsPerRefill = 4;
 static_assert(LookupsPerRefill * LookupBits <= RefilledBits, "the lookups between refills have their bits");
+// All 64 bits of a refilled buffer are payload bits: the index looked at
+// after the lookups, for a code longer than the table, is among them too.
+static_assert((LookupsPerRefill + 1) * LookupBits <= 64, "the index after a refill's lookups has its bits");
 inline constexpr unsigned MostSymbolsPerRefill = LookupsPerRefill * MostSymbolsPerEntry;
 
 // Symbols are stored one entry at a time, four bytes at once; the bytes

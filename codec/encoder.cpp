@@ -6,51 +6,29 @@
 
 #include "codec/bit_buffer.h"
 #include "codec/chunk_output.h"
+#include "codec/encode_kernel.h"
 #include "model/frequency_table.h"
 
-namespace {
+static_assert(LongestWordCode == LongestFastCode);
 
-// Counts of the encoded values, one table for each place in a group of
-// four, so that repeated values do not wait on one another's increments.
-using PartialCounts = std::uint32_t[4][256];
+namespace {
 
 void PutCode(BitWriter& writer, const EncodingTable& codes, std::uint8_t value) {
     PutBits(writer, codes.codes[value], codes.lengths[value]);
 }
 
-// As many codes between stores as fit the buffer beside the at most 7 bits
-// of an unfinished byte: codesPerStore codes of at most
-// LongestFastCode / codesPerStore bits each. A value without a code puts
-// nothing; the counts show it afterwards.
-template <unsigned codesPerStore>
-void EncodeInGroups(BitWriter& writer, const EncodingTable& codes, const std::uint8_t* bytes,
-                    std::size_t length, PartialCounts& counts) {
-    BitWriter local = writer;  // in registers, whatever the counts' stores
-    std::size_t k = 0;
-    for (; k + codesPerStore <= length; k += codesPerStore) {
-        for (unsigned j = 0; j < codesPerStore; ++j) {
-            PutCode(local, codes, bytes[k + j]);
-            ++counts[j % 4][bytes[k + j]];
-        }
-        FlushWholeBytes(local);
-    }
-    for (; k < length; ++k) {
-        PutCode(local, codes, bytes[k]);
-        ++counts[0][bytes[k]];
-        FlushWholeBytes(local);
-    }
-    writer = local;
-}
-
-// The guarded path for hand-made codes longer than LongestFastCode: those
-// go in pieces of 56 bits, one store after each.
-void EncodeWithLongCodes(BitWriter& writer, const EncodingTable& codes, const std::uint8_t* bytes,
-                         std::size_t length, PartialCounts& counts) {
+// The guarded path for hand-made codes longer than LongestWordCode: those
+// go in pieces of 56 bits, one store after each. True when a value without
+// a code came by.
+bool EncodeWithLongCodes(BitWriter& writer, const EncodingTable& codes, const std::uint8_t* bytes,
+                         std::size_t length, PlaceCounts& counts) {
     constexpr std::size_t Piece = 56;
+    bool withoutCode = false;
     for (std::size_t k = 0; k < length; ++k) {
         const std::uint8_t value = bytes[k];
         ++counts[0][value];
-        if (codes.lengths[value] <= LongestFastCode) {
+        withoutCode |= codes.lengths[value] == 0;
+        if (codes.lengths[value] <= LongestWordCode) {
             PutCode(writer, codes, value);
             FlushWholeBytes(writer);
             continue;
@@ -62,25 +40,7 @@ void EncodeWithLongCodes(BitWriter& writer, const EncodingTable& codes, const st
             FlushWholeBytes(writer);
         }
     }
-}
-
-// Encodes the bytes and counts them into the partial counts.
-void EncodeAndCount(BitWriter& writer, const EncodingTable& codes, const std::uint8_t* bytes,
-                    std::size_t length, PartialCounts& partial) {
-    const unsigned longest = codes.longest;
-    if (longest > LongestFastCode) {
-        EncodeWithLongCodes(writer, codes, bytes, length, partial);
-    } else if (longest > LongestFastCode / 2) {
-        EncodeInGroups<1>(writer, codes, bytes, length, partial);
-    } else if (longest > LongestFastCode / 3) {
-        EncodeInGroups<2>(writer, codes, bytes, length, partial);
-    } else if (longest > LongestFastCode / 4) {
-        EncodeInGroups<3>(writer, codes, bytes, length, partial);
-    } else if (longest > LongestFastCode / 8) {
-        EncodeInGroups<4>(writer, codes, bytes, length, partial);
-    } else {
-        EncodeInGroups<8>(writer, codes, bytes, length, partial);
-    }
+    return withoutCode;
 }
 
 // The partial counts are added up before one of them can pass 2^32: one
@@ -91,10 +51,28 @@ struct EncodeRun {
     ChunkOutput output;
     const EncodingTable& codes;
     BitWriter writer = {};
-    PartialCounts partial = {};
+    CodeWords words = {};  // of codes, when none is longer than LongestWordCode
+    unsigned groupSize = 1;
+    PlaceCounts partial = {};
     std::uint64_t counts[256] = {};  // of the encoded values, but for those in partial
     std::uint64_t unadded = 0;       // bytes in partial
 };
+
+void PrepareWords(EncodeRun& run, const SymbolTable& saved, unsigned forcedGroupSize) {
+    if (run.codes.longest > LongestWordCode) return;
+    MakeCodeWords(run.words, run.codes.codes, run.codes.lengths);
+    std::uint64_t counts[256];
+    for (int value = 0; value < 256; ++value) counts[value] = saved[value].count;
+    run.groupSize = forcedGroupSize != 0 ? forcedGroupSize : ChooseGroupSize(run.words, counts);
+}
+
+// Encodes the bytes and counts them into the partial counts; false when a
+// value without a code came by.
+bool EncodeAndCount(EncodeRun& run, const std::uint8_t* bytes, std::size_t length) {
+    if (run.codes.longest > LongestWordCode)
+        return !EncodeWithLongCodes(run.writer, run.codes, bytes, length, run.partial);
+    return EncodeBytes(run.writer, bytes, length, run.words, run.groupSize, &run.partial);
+}
 
 void AddPartialCounts(EncodeRun& run) {
     for (int value = 0; value < 256; ++value) {
@@ -104,21 +82,6 @@ void AddPartialCounts(EncodeRun& run) {
         }
     }
     run.unadded = 0;
-}
-
-// A few bytes are looked at themselves; a longer run's values in the counts.
-bool ValuesWithoutCode(const EncodingTable& codes, const std::uint8_t* bytes, std::size_t length,
-                       const PartialCounts& partial) {
-    constexpr std::size_t FewBytes = 1024;
-    bool withoutCode = false;
-    if (length < FewBytes) {
-        for (std::size_t k = 0; k < length; ++k) withoutCode |= codes.lengths[bytes[k]] == 0;
-    } else {
-        for (int value = 0; value < 256; ++value) {
-            for (const auto& table : partial) withoutCode |= table[value] != 0 && codes.lengths[value] == 0;
-        }
-    }
-    return withoutCode;
 }
 
 // How many codes surely fit the rest of the chunk, with the at most 7 bits
@@ -141,8 +104,7 @@ corvane_result EncodeBlock(EncodeRun& run, const std::uint8_t* bytes, std::size_
         }
         std::uint8_t* start = FreePart(run.output);
         run.writer.out = start;
-        EncodeAndCount(run.writer, run.codes, bytes, codes, run.partial);
-        if (ValuesWithoutCode(run.codes, bytes, codes, run.partial)) return CORVANE_WRONG_CODE_LIST;
+        if (!EncodeAndCount(run, bytes, codes)) return CORVANE_WRONG_CODE_LIST;
         CommitToChunk(run.output, static_cast<std::size_t>(run.writer.out - start));
         run.unadded += codes;
         if (run.unadded >= MostUnadded) AddPartialCounts(run);
@@ -177,6 +139,7 @@ corvane_result EncodePayload(const CodeEntry& codeList, const SymbolTable& saved
     const std::int32_t outputSize = std::max<std::int32_t>(chunkSize, (codes.longest + 7) / 8 + 1);
     const auto buffer = NewChunkBuffer(outputSize);
     EncodeRun run{{buffer.get(), outputSize, &sink}, codes};
+    PrepareWords(run, saved, options.groupSize);
     const std::uint64_t expected = TotalOf(saved);
     std::uint64_t consumed = 0;
     while (true) {

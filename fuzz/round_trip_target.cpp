@@ -6,8 +6,10 @@
 // (value, n) is the value repeated 300 * (n + 1) times, so that counts above
 // 255 and 65,535 (wider stored counts) are reached from short inputs.
 #include <cstring>
+#include <iterator>
 #include <string>
 
+#include "codec/encode_kernel.h"
 #include "format_check.h"
 #include "fuzz_support.h"
 #include "memory_run.h"
@@ -38,13 +40,23 @@ int DistinctValues(const Bytes& input) {
     return distinct;
 }
 
+// The encoder's group size drawn from the input's size: the one it chooses,
+// or each size it offers, whatever the code lengths.
+std::size_t InputSize = 0;
+void SetGroupSize(CodecOptions& options) {
+    constexpr std::size_t Sizes = std::size(GroupSizes);
+    options.groupSize = InputSize % (Sizes + 1) == Sizes ? 0 : GroupSizes[InputSize % (Sizes + 1)];
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Bytes input = InputFrom(data, size);
-    const MemoryRun packed = CompressInMemory(input, static_cast<std::int32_t>(1 + size % 29));
+    InputSize = size;
+    const MemoryRun packed =
+        CompressInMemory(input, static_cast<std::int32_t>(1 + size % 29), false, SetGroupSize);
     const MemoryRun reference = CompressInMemory(input, static_cast<std::int32_t>(1 + size % 29), true);
     FUZZ_CHECK(reference.completed == packed.completed && reference.message == packed.message &&
                    reference.bytes == packed.bytes,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <memory>
 
 // One block's counts, added to the table; a count past the limit is
@@ -43,37 +42,6 @@ corvane_result CountBytes(SymbolTable& table, const corvane_reader& source) {
             return result;
         if (delivered == 0) return CORVANE_OK;
         if (const corvane_result result = AddBlockCounts(table, block.get(), delivered)) return result;
-    }
-}
-
-// Four tables of 32-bit counts, so that repeated bytes do not wait on one
-// another's increments, and 16 bytes taken in two loads at a time; each
-// piece is short enough for 32 bits.
-void AddByteCounts(std::uint64_t (&counts)[256], const std::uint8_t* bytes, std::size_t length) {
-    constexpr std::size_t LongestPiece = std::size_t{1} << 31;
-    while (length > 0) {
-        const std::size_t piece = std::min(length, LongestPiece);
-        std::uint32_t partial[4][256] = {};
-        std::size_t k = 0;
-        for (; k + 16 <= piece; k += 16) {
-            std::uint64_t first = 0;
-            std::uint64_t second = 0;
-            std::memcpy(&first, bytes + k, 8);
-            std::memcpy(&second, bytes + k + 8, 8);
-            for (int shift = 0; shift < 64; shift += 16) {
-                ++partial[0][(first >> shift) & 0xFF];
-                ++partial[1][(second >> shift) & 0xFF];
-                ++partial[2][(first >> (shift + 8)) & 0xFF];
-                ++partial[3][(second >> (shift + 8)) & 0xFF];
-            }
-        }
-        for (; k < piece; ++k) ++partial[0][bytes[k]];
-        for (int value = 0; value < 256; ++value) {
-            counts[value] +=
-                std::uint64_t{partial[0][value]} + partial[1][value] + partial[2][value] + partial[3][value];
-        }
-        bytes += piece;
-        length -= piece;
     }
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "corvane.h"
+#include "model/count_kernel.h"
 
 struct TreeNode;
 
@@ -45,10 +46,6 @@ corvane_result CountBytes(SymbolTable& table, const corvane_reader& source);
 // Adds one block's counts to the table; CORVANE_INPUT_TOO_LARGE past the
 // limit.
 corvane_result AddBlockCounts(SymbolTable& table, const std::uint8_t* block, std::size_t length);
-
-// Adds the number of times each byte value occurs in the bytes to counts,
-// which is indexed by byte value.
-void AddByteCounts(std::uint64_t (&counts)[256], const std::uint8_t* bytes, std::size_t length);
 
 // Copies every entry of `from` into `to`.
 void SnapshotCounts(const SymbolTable& from, SymbolTable& to);

@@ -78,12 +78,19 @@ void Note(corvane_result result, MemoryRun& run) {
     if (!run.completed) run.message = MessageOf(result);
 }
 
+void SetOptions(CodecOptions& options, std::int32_t chunkSize, bool reference,
+                void (*setKnobs)(CodecOptions&)) {
+    options.chunkSize = chunkSize;
+    options.reference = reference;
+    if (setKnobs != nullptr) setKnobs(options);
+}
+
 }  // namespace
 
-MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference) {
+MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference,
+                           void (*setKnobs)(CodecOptions&)) {
     RunState state;
-    state.options.chunkSize = chunkSize;
-    state.options.reference = reference;
+    SetOptions(state.options, chunkSize, reference, setKnobs);
     Source source{input};
     Bytes payload;
     MemoryRun run;
@@ -95,9 +102,7 @@ MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool refe
 MemoryRun ExtractInMemory(const Bytes& file, std::int32_t chunkSize, bool reference,
                           void (*setKnobs)(CodecOptions&)) {
     RunState state;
-    state.options.chunkSize = chunkSize;
-    state.options.reference = reference;
-    if (setKnobs != nullptr) setKnobs(state.options);
+    SetOptions(state.options, chunkSize, reference, setKnobs);
     Source source{file};
     MemoryRun run;
     Note(Extract(state, source, run.bytes), run);

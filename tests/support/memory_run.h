@@ -17,8 +17,10 @@ struct MemoryRun {
 
 // Compresses the input into a whole compressed file (header part, then
 // payload), reading and writing in chunks of chunkSize bytes; with
-// `reference`, through the bit-by-bit reference codec.
-MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference = false);
+// `reference`, through the bit-by-bit reference codec. setKnobs, when
+// given, sets the options first (the encoder's group size).
+MemoryRun CompressInMemory(const Bytes& input, std::int32_t chunkSize, bool reference = false,
+                           void (*setKnobs)(CodecOptions&) = nullptr);
 
 // Extracts the compressed file, in chunks of chunkSize bytes. A refused file
 // keeps in `bytes` what was handed on before the refusal. setKnobs, when

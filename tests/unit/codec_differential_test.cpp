@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 
+#include "codec/decode_kernel.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "memory_run.h"
@@ -315,7 +317,8 @@ TEST_F(CodecDifferentialTest, LanesThatNeverMeetOrMeetRightAtTheCut) {
     // After the one "a" every code starts at an odd bit and every cut is at
     // an even one: a lane started at a cut reads "c"s that are no codes of
     // the stream and never meets the lane before it.
-    const Bytes oddStarts = BytesOf("a" + std::string(30000, 'c'));
+    Bytes oddStarts(30001, 'c');
+    oddStarts[0] = 'a';
     // Without the "a" each lane starts on a code and joins at its cut.
     const Bytes evenStarts = BytesOf(std::string(30000, 'c') + "ab");
     // Mixed: lanes fall in step some way past their cuts.
@@ -329,6 +332,55 @@ TEST_F(CodecDifferentialTest, LanesThatNeverMeetOrMeetRightAtTheCut) {
             EXPECT_EQ(decoded.bytes, input);
         }
     }
+}
+
+// The leaves a complete tree needs beside the codes: each branch off their
+// paths that no code takes becomes a leaf of a symbol of its own.
+CodeTable Completed(CodeTable codes, std::uint8_t firstFreeSymbol) {
+    std::set<std::string> paths;
+    for (const auto& entry : codes)
+        for (std::size_t k = 0; k <= entry.second.size(); ++k) paths.insert(entry.second.substr(0, k));
+    CodeTable added;
+    for (const std::string& path : paths) {
+        if (path.empty()) continue;
+        std::string sibling = path;
+        sibling.back() = sibling.back() == '0' ? '1' : '0';
+        if (paths.count(sibling) == 0) added.emplace_back(firstFreeSymbol++, sibling);
+        paths.insert(sibling);
+    }
+    codes.insert(codes.end(), added.begin(), added.end());
+    return codes;
+}
+
+// The index looked at after a refill's lookups, for a code longer than the
+// table, must hold the payload's own bits: after four 'A's, each a whole
+// entry, a 'B' read with a bit too few (taken as zero) would look like the
+// start of the longer 'C' or 'D', which share its first LookupBits - 1 bits.
+TEST_F(CodecDifferentialTest, ACodeAfterARefillsLookupsIsLookedUpWithItsOwnBits) {
+    const std::string longA(LookupBits, '1');
+    std::string prefix(LookupBits - 1, '0');
+    prefix[0] = '1';
+    const CodeTable codes =
+        Completed({{'A', longA}, {'B', prefix + '1'}, {'C', prefix + "00"}, {'D', prefix + "01"}}, 'E');
+    UseCodes(codes);
+    Bytes input;
+    std::mt19937 random(5);
+    for (int group = 0; group < 3000; ++group) {
+        for (unsigned k = random() % 8; k > 0; --k) input.push_back(codes[4 + random() % 3].first);
+        input.insert(input.end(), {'A', 'A', 'A', 'A', 'B', 'C', 'D'});
+    }
+    const auto [payload, lastBits] = PackBitText(CodeTextOf(codes, input));
+    StoreCounts(input);
+    const Outcome decoded = DecodeInEveryLaneSetting(payload, lastBits, ChunkSize);
+    EXPECT_TRUE(decoded.completed);
+    EXPECT_EQ(decoded.bytes, input);
+    CodecOptions lanes = options;
+    lanes.laneCount = 2;
+    lanes.laneStretchBytes = 4096;
+    lanes.leastLaneStretchBytes = 1;
+    const Outcome inLanes = Decode(false, payload, lastBits, ChunkSize, lanes);
+    EXPECT_TRUE(inLanes.completed);
+    EXPECT_EQ(inLanes.bytes, input);
 }
 
 TEST_F(CodecDifferentialTest, DamagedPayloadsCutAcrossLanesGetTheSingleLanesVerdict) {

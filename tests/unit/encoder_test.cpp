@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "codec/encode_kernel.h"
+
 #include "test_support.h"
 
 namespace {
@@ -114,6 +118,84 @@ TEST_F(EncoderTest, RefusesBytesWithoutCodeAndChangedSources) {
     FreshTree();  // no code at all
     for (int k = 0; k < 2; ++k)
         EXPECT_EQ(EncodeWithCounts(k, input, input, ChunkSize), noCode) << EncoderNames[k];
+}
+
+// A prefix code with the given lengths (their Kraft sum at most 1), for the
+// symbols 0, 1, ... in order: the shortest codes first, each the next free
+// code of its length.
+CodeTable CodesOfLengths(const std::vector<unsigned>& lengths) {
+    CodeTable codes;
+    std::uint64_t next = 0;  // the next free code, as a fraction of 2^64
+    for (std::size_t k = 0; k < lengths.size(); ++k) {
+        std::string text;
+        for (unsigned bit = 0; bit < lengths[k]; ++bit) text += (next >> (63 - bit)) & 1 ? '1' : '0';
+        codes.emplace_back(static_cast<std::uint8_t>(k), text);
+        next += std::uint64_t{1} << (64 - lengths[k]);
+    }
+    return codes;
+}
+
+// Lengths at the edges of the groups: 7/8 bits (8 codes in 56), 11/12 (the
+// decode table), 14/15 (4 codes), 18/19 (3), 28/29 (2), and 56/57 (1 code,
+// which with 7 held bits fills the writer).
+const std::vector<unsigned> EdgeLengths = {1, 3, 7, 8, 11, 12, 14, 15, 18, 19, 28, 29, 56, 57};
+
+TEST_F(EncoderTest, EveryGroupSizeAgreesWithTheReferenceAtTheEdges) {
+    const CodeTable codes = CodesOfLengths(EdgeLengths);
+    SetCodeList(codes);
+    const auto edgeCodes = static_cast<int>(codes.size());
+    // 0 to 7 one-bit codes before pairs whose sums are 56, 57, 63 (fit with
+    // up to 7, 6 and 0 bits held), 64 and more (never fit), and 15.
+    Bytes pairs;
+    for (std::uint8_t held = 0; held < 8; ++held) {
+        for (const auto& pair : {std::pair{10, 10}, {10, 11}, {12, 2}, {13, 2}, {12, 3}, {13, 13}, {2, 3}}) {
+            for (std::uint8_t k = 0; k < held; ++k) pairs.push_back(0);  // the 1-bit code
+            pairs.push_back(static_cast<std::uint8_t>(pair.first));
+            pairs.push_back(static_cast<std::uint8_t>(pair.second));
+        }
+    }
+    const Bytes inputs[] = {pairs, RandomBytes(3000, 7, edgeCodes), RandomBytes(3000, 8, 6)};
+    for (const unsigned size : GroupSizes) {
+        for (const Bytes& input : inputs) {
+            options.groupSize = size;
+            const auto expected = PackBitText(CodeTextOf(codes, input));
+            EXPECT_EQ(Encode(input), expected) << "groups of " << size;
+            EXPECT_EQ(Encode(input, 5), expected) << "groups of " << size;
+        }
+    }
+}
+
+TEST_F(EncoderTest, GroupSizeFollowsTheLengthsThatOccur) {
+    auto chosen = [this](const std::vector<unsigned>& lengths, const std::vector<std::uint64_t>& counts) {
+        FreshTree();
+        SetCodeList(CodesOfLengths(lengths));
+        EncodingTable codes;
+        BuildEncodingTable(codes, CodeList);
+        CodeWords words;
+        MakeCodeWords(words, codes.codes, codes.lengths);
+        std::uint64_t byValue[256] = {};
+        std::copy(counts.begin(), counts.end(), byValue);
+        return ChooseGroupSize(words, byValue);
+    };
+    EXPECT_EQ(chosen({2, 2, 2, 2}, {5, 5, 5, 5}), 16u);
+    EXPECT_EQ(chosen({1, 7, 7}, {0, 1, 1}), 8u);  // 8 x 7 = 56 bits
+    EXPECT_EQ(chosen({1, 8, 8}, {0, 1, 1}), 7u);
+    EXPECT_EQ(chosen({1, 19, 19}, {0, 1, 1}), 2u);
+    EXPECT_EQ(chosen({1, 29, 29}, {0, 1, 1}), 1u);
+    // A long code that occurs rarely does not shrink the groups.
+    EXPECT_EQ(chosen({1, 2, 29, 29}, {1000000, 1000000, 1, 1}), 16u);
+    EXPECT_EQ(chosen({1, 2}, {0, 0}), 1u);
+}
+
+TEST_F(EncoderTest, EveryGroupSizeRefusesAValueWithoutCode) {
+    SetCodeList(AbcCodes);
+    Bytes input(200, 'A');
+    input[137] = 'D';
+    for (const unsigned size : GroupSizes) {
+        options.groupSize = size;
+        EXPECT_EQ(EncodeWithCounts(0, input, input, ChunkSize), CORVANE_WRONG_CODE_LIST)
+            << "groups of " << size;
+    }
 }
 
 }  // namespace
